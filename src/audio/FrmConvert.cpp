@@ -1,0 +1,10 @@
+#include "audio/FrmConvert.h"
+
+namespace tess {
+
+FrmConvert::FrmConvert() {
+    setObjectName(QStringLiteral("FrmConvert"));
+    setWindowTitle(QStringLiteral("Tessavane: Audio Conversion"));
+}
+
+} // namespace tess

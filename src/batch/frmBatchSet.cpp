@@ -1,0 +1,10 @@
+#include "batch/frmBatchSet.h"
+
+namespace tess {
+
+frmBatchSet::frmBatchSet() {
+    setObjectName(QStringLiteral("frmBatchSet"));
+    setWindowTitle(QStringLiteral("Batch Settings"));
+}
+
+} // namespace tess

@@ -1,0 +1,9 @@
+#include "config/ConfigLoadandSave.h"
+
+namespace tess::ConfigLoadandSave {
+
+void Startup() {}
+void LoadConfig() {}
+void SaveConfig() {}
+
+} // namespace tess::ConfigLoadandSave

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QChar>
+#include <QDir>
+#include <QString>
+
+namespace tess {
+
+// The six values of one GCD content descriptor, written verbatim.
+struct DescriptorFields {
+    QString type;
+    QString name;
+    QString version;
+    QString vendor;
+    QString url;
+    QString size;
+};
+
+// The descriptor's bytes: an optional empty first line, then the six Content-
+// lines, each ending in CR LF, in the local 8-bit encoding.
+QByteArray descriptorBytes(const DescriptorFields& fields, bool blankFirstLine);
+
+// save folder + separator + name + ".gcd", joined as plain text (nothing trimmed).
+QString descriptorPath(const QString& saveFolder, const QString& name,
+                       QChar separator = QDir::separator());
+
+// The status log's separator line around "GCD File Created at: ".
+QString logSeparatorLine();
+
+} // namespace tess

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QChar>
+#include <QDir>
+#include <QString>
+#include <optional>
+
+namespace tess {
+
+// The text after the last separator of a path; none when the path has no separator.
+std::optional<QString> fileNameOfPath(const QString& path, QChar separator = QDir::separator());
+
+// The Content-Name of a file name: its last four characters dropped, whatever they
+// are ("photo.jpeg" gives "photo."). None when the name is shorter than four.
+std::optional<QString> contentNameOf(const QString& fileName);
+
+// The auto URL base of a URL: unchanged when it ends in "/", else with "/" appended.
+QString autoUrlBaseOf(const QString& url);
+
+} // namespace tess

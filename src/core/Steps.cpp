@@ -1,0 +1,85 @@
+#include "core/Steps.h"
+
+#include "core/AutoURLEngine.h"
+#include "core/ContentTypes.h"
+#include "core/Descriptor.h"
+#include "core/PathRules.h"
+#include "platform/Controls.h"
+#include "platform/FileOps.h"
+#include "shell/Form1.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+
+namespace tess::Steps {
+
+void EnableStep2() {
+    Form1* f = Program::get().form1();
+    f->F2->setEnabled(true);
+    for (OptionButton* o : f->op)
+        o->setEnabled(true);
+    const int row = contentTypeForPath(session().selectedFilePath);
+    if (row < 0)
+        return;
+    // Selecting runs the option's click action, also when it was selected already,
+    // so that every file's type line stands in the log.
+    f->op[row]->setChecked(true);
+    f->opClick(row);
+}
+
+void EnableStep3() {
+    EnableStep4();
+    Form1* f = Program::get().form1();
+    f->F3->setEnabled(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             f->Label1, f->Label2, f->Label3, f->Label4, f->Label5, f->Label6, f->lbltype,
+             f->txtname, f->txtVersion, f->txtVendor, f->txtURL, f->lblsize, f->lblsave,
+             f->txtsave})
+        w->setEnabled(true);
+}
+
+void EnableStep4() {
+    Form1* f = Program::get().form1();
+    f->F4->setEnabled(true);
+    f->cmndmake->setEnabled(true);
+}
+
+void FillFileAttributes() {
+    Form1* f = Program::get().form1();
+    Session& s = session();
+    const std::optional<QString> name = fileNameOfPath(s.selectedFilePath);
+    if (!name)
+        throw StepError{QStringLiteral("the path names no file")};
+    f->txtname->setText(*name);
+    const std::optional<QString> contentName = contentNameOf(*name);
+    if (!contentName)
+        throw StepError{QStringLiteral("the file name is shorter than four characters")};
+    f->txtname->setText(*contentName);
+    f->logTop(QStringLiteral("Content-Name: ") + *name);
+    s.selectedFileName = *name;
+    AutoURLEngine::ApplyAutoURL(false);
+    const std::optional<qint64> size = FileOps::fileSize(s.selectedFilePath);
+    if (!size)
+        throw StepError{QStringLiteral("the file does not exist")};
+    const QString digits = QString::number(*size);
+    f->lblsize->setText(digits);
+    f->logBottom(QStringLiteral("File Size:") + digits);
+}
+
+void MakeGcd() {
+    Form1* f = Program::get().form1();
+    const QString path = descriptorPath(f->txtsave->text(), f->txtname->text());
+    const DescriptorFields fields{f->lbltype->text(), f->txtname->text(), f->txtVersion->text(),
+                                  f->txtVendor->text(), f->txtURL->text(),  f->lblsize->text()};
+    const FileResult written =
+        FileOps::replaceFile(path, descriptorBytes(fields, f->chkBlankline->value() == 1));
+    if (!written)
+        throw StepError{QStringLiteral("The GCD file could not be written to ") + path +
+                        QStringLiteral(" (") + written.reason + QStringLiteral(").")};
+    f->logTop(logSeparatorLine());
+    f->logTop(QStringLiteral("GCD File Created at: ") +
+              descriptorPath(f->txtsave->text(), f->txtname->text()));
+    f->logTop(logSeparatorLine());
+}
+
+} // namespace tess::Steps

@@ -1,0 +1,12 @@
+#include "shell/Form1.h"
+#include "shell/Program.h"
+#include "platform/Controls.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    tess::Program program;
+    tess::showWindow(program.form1());
+    return app.exec();
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace tess {
+
+// Window geometry is laid out in twips: 15 to a pixel at 96 dots per inch.
+constexpr int twips(int t) { return t / 15; }
+void placeTwips(QWidget* w, int left, int top, int width, int height);
+
+// 8.25-point sans-serif: the small font the windows were laid out for.
+QFont classicFont(bool bold = false);
+
+// Gives a control its name, which tests and the program look it up by.
+template <class W> W* named(W* w, const char* name) {
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
+
+// A single-line text box without the default 32767-character limit.
+class TextBox : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget* parent = nullptr);
+    void setBackground(const QColor& c);
+    QColor background() const;
+};
+
+// A check box holding 0 (clear), 1 (ticked) or 2 (grayed); a user's click only
+// toggles between clear and ticked, even after the program grayed it.
+class CheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit CheckBox(const QString& text, QWidget* parent = nullptr);
+    int value() const;
+    // Out-of-range values count as clear.
+    void setValue(int v);
+
+protected:
+    void nextCheckState() override;
+};
+
+// An option button whose caption wraps onto a second line when it is narrow.
+class OptionButton : public QRadioButton {
+    Q_OBJECT
+public:
+    explicit OptionButton(const QString& text, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A picture that reacts to a click.
+class PictureBox : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// show + raise + activate: how the program opens its modeless windows.
+void showWindow(QWidget* window);
+
+} // namespace tess

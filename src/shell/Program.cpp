@@ -1,0 +1,86 @@
+#include "shell/Program.h"
+
+#include "audio/FrmConvert.h"
+#include "batch/frmBatch.h"
+#include "batch/frmBatchSet.h"
+#include "config/Form2.h"
+#include "config/FrmOptSet.h"
+#include "core/FrmGetURL.h"
+#include "shell/Form1.h"
+#include "shell/frmAbout.h"
+#include "shell/frmSplash.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+namespace tess {
+
+namespace {
+Program* g_program = nullptr;
+} // namespace
+
+Program::Program() {
+    Q_ASSERT(!g_program);
+    g_program = this;
+}
+
+Program::~Program() {
+    for (auto& [type, window] : windows_)
+        delete window.data();
+    windows_.clear();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    g_program = nullptr;
+}
+
+Program& Program::get() {
+    Q_ASSERT(g_program);
+    return *g_program;
+}
+
+bool Program::running() { return g_program != nullptr; }
+
+template <class W> W* Program::use() {
+    QPointer<QWidget>& slot = windows_[typeid(W)];
+    if (!slot) {
+        W* window = new W();
+        slot = window;
+        window->Form_Load();
+    }
+    return static_cast<W*>(slot.data());
+}
+
+Form1* Program::form1() { return use<Form1>(); }
+FrmGetURL* Program::frmGetURL() { return use<FrmGetURL>(); }
+FrmOptSet* Program::frmOptSet() { return use<FrmOptSet>(); }
+Form2* Program::form2() { return use<Form2>(); }
+frmBatch* Program::frmBatchWindow() { return use<frmBatch>(); }
+frmBatchSet* Program::frmBatchSetWindow() { return use<frmBatchSet>(); }
+FrmConvert* Program::frmConvert() { return use<FrmConvert>(); }
+frmSplash* Program::frmSplashWindow() { return use<frmSplash>(); }
+frmAbout* Program::frmAboutWindow() { return use<frmAbout>(); }
+
+void Program::unload(QWidget* window) {
+    for (auto& [type, slot] : windows_) {
+        if (slot == window) {
+            slot = nullptr;
+            window->hide();
+            // The caller may be one of the window's own handlers.
+            window->deleteLater();
+            return;
+        }
+    }
+}
+
+void Program::endProgram() {
+    ended_ = true;
+    for (auto& [type, slot] : windows_) {
+        if (slot) {
+            slot->hide();
+            slot->deleteLater();
+        }
+    }
+    windows_.clear();
+    QCoreApplication::quit();
+}
+
+} // namespace tess

@@ -1,0 +1,10 @@
+#include "shell/frmSplash.h"
+
+namespace tess {
+
+frmSplash::frmSplash() {
+    setObjectName(QStringLiteral("frmSplash"));
+    setWindowTitle(QStringLiteral(""));
+}
+
+} // namespace tess
