@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up, builds with warnings as errors and AddressSanitizer + UBSan, runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake -G Ninja -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DTESS_WERROR=ON -DTESS_SANITIZE=ON
+cmake --build build/test
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=0
+ctest --test-dir build/test --output-on-failure -j2

@@ -1,0 +1,302 @@
+#include "TestSupport.h"
+
+#include "core/FrmGetURL.h"
+#include "platform/Controls.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QPushButton>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace tess;
+using namespace tess::test;
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void startState();
+    void disabledFrameBlocksItsButtons();
+    void intakeOfSongMid();
+    void intakeVariants_data();
+    void intakeVariants();
+    void wavAfterPngKeepsType();
+    void unknownFirstFileLeavesStep3Closed();
+    void cancelChangesNothing();
+    void shortNameStopsSilently();
+    void missingFileKeepsSize();
+    void reselectingWritesTheLineAgain();
+    void optionClickByHand();
+    void makeWritesExactBytes();
+    void makeReplacesAndLogsRealPath();
+    void failedWriteKeepsOldDescriptor();
+    void missingFolderReportsAndLogsNothing();
+    void exitClosesEveryWindow();
+
+private:
+    void openFile(const QString& path);
+    std::unique_ptr<ProgramFixture> fx;
+    Form1* f = nullptr;
+};
+
+void TestForm1::init() {
+    fx = std::make_unique<ProgramFixture>();
+    f = fx->form1();
+    f->show();
+}
+
+void TestForm1::cleanup() {
+    fx.reset();
+    f = nullptr;
+}
+
+void TestForm1::openFile(const QString& path) {
+    FileDialog::setNextFileName(path);
+    click(f->cmndgcd);
+}
+
+void TestForm1::startState() {
+    QCOMPARE(f->windowTitle(), QStringLiteral("Orlwick's Tessavane v1.1.0"));
+    QCOMPARE(logLines(f), QStringList{"Orlwick's Tessavane v1.1.0 Started!"});
+    QVERIFY(!f->F2->isEnabled());
+    QVERIFY(!f->F3->isEnabled());
+    QVERIFY(!f->F4->isEnabled());
+    QCOMPARE(f->opGroup->checkedId(), -1);
+    QVERIFY(f->lbltype->text().isEmpty());
+    QCOMPARE(f->txtURL->background(), QColor(255, 255, 255));
+    QCOMPARE(f->lblstat->palette().color(QPalette::Text), QColor(255, 0, 0));
+    QCOMPARE(f->lblstat->palette().color(QPalette::Base), QColor(0, 0, 0));
+    QCOMPARE(f->centralWidget()->size(), QSize(575, 344));
+    QCOMPARE(child<QPushButton>(f, "cmndmake")->toolTip(), QStringLiteral("Create GCD File."));
+    QVERIFY(f->txtURL->maxLength() > 100000);
+    const QStringList menu{"&Open File to GCD...", "Run a GCD &Batch...",
+                           "WAV to &QCELP Conversion...", "", "Configuration...", "", "E&xit"};
+    QStringList texts;
+    for (QAction* a : f->findChild<QMenu*>(QStringLiteral("File"))->actions())
+        texts.append(a->text());
+    QCOMPARE(texts, menu);
+}
+
+void TestForm1::disabledFrameBlocksItsButtons() {
+    click(f->CMNDURL);
+    QVERIFY(!fx->program->exists<FrmGetURL>());
+    QVERIFY(f->CMNDURL->isEnabled() == false); // blocked by the frame
+    const QString song = writeFile(fx->work.filePath(QStringLiteral("song.mid")), "MThd");
+    openFile(song);
+    click(f->CMNDURL);
+    QVERIFY(fx->program->exists<FrmGetURL>());
+}
+
+void TestForm1::intakeOfSongMid() {
+    const QString song = writeFile(fx->work.filePath(QStringLiteral("song.mid")),
+                                   QByteArray(4096, 'x'));
+    openFile(song);
+    QCOMPARE(logLines(f), (QStringList{"Content-Name: song.mid",
+                                       "audio/midi Content-Type Auto Selected",
+                                       "Selected File:" + song,
+                                       "Orlwick's Tessavane v1.1.0 Started!", "File Size:4096"}));
+    QCOMPARE(f->txtname->text(), QStringLiteral("song"));
+    QCOMPARE(f->lblsize->text(), QStringLiteral("4096"));
+    QCOMPARE(f->lbltype->text(), QStringLiteral("audio/midi"));
+    QVERIFY(f->op[0]->isChecked());
+    QCOMPARE(fx->program->session().selectedFileName, QStringLiteral("song.mid"));
+    QCOMPARE(fx->program->session().selectedFilePath, song);
+    QVERIFY(f->F3->isEnabled() && f->txtname->isEnabled() && f->cmndmake->isEnabled());
+    QVERIFY(FileDialog::lastFilter().startsWith(QLatin1String("All Valid Types|")));
+}
+
+void TestForm1::intakeVariants_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("photo.jpeg") << "photo.jpeg" << "photo." << "image/jpeg";
+    QTest::newRow("SONG.MID") << "SONG.MID" << "SONG" << "";
+    QTest::newRow("logo.wbmp") << "logo.wbmp" << "logo." << "image/vnd.wap.wbmp";
+    QTest::newRow("four characters") << "a.mi" << "" << "";
+    QTest::newRow("README") << "README" << "RE" << "";
+}
+
+void TestForm1::intakeVariants() {
+    QFETCH(QString, file);
+    QFETCH(QString, name);
+    QFETCH(QString, type);
+    const QString path = writeFile(fx->work.filePath(file), "12345");
+    openFile(path);
+    QCOMPARE(f->txtname->text(), name);
+    QCOMPARE(f->lbltype->text(), type);
+    QCOMPARE(f->lblsize->text(), QStringLiteral("5"));
+    QCOMPARE(logLines(f).first(), "Content-Name: " + file);
+    QCOMPARE(logLines(f).last(), QStringLiteral("File Size:5"));
+    QVERIFY(f->F2->isEnabled());
+}
+
+void TestForm1::wavAfterPngKeepsType() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("pic.png")), "png"));
+    const int before = f->lblstat->count();
+    openFile(writeFile(fx->work.filePath(QStringLiteral("voice.wav")), "wave"));
+    QCOMPARE(f->lbltype->text(), QStringLiteral("image/png"));
+    QVERIFY(f->op[3]->isChecked());
+    const QStringList lines = logLines(f);
+    // Selected File, Content-Name on top and File Size at the bottom: no type line.
+    QCOMPARE(lines.size(), before + 3);
+    QCOMPARE(lines[0], QStringLiteral("Content-Name: voice.wav"));
+    QVERIFY(lines[1].startsWith(QLatin1String("Selected File:")));
+}
+
+void TestForm1::unknownFirstFileLeavesStep3Closed() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("voice.wav")), "wave"));
+    QVERIFY(f->F2->isEnabled());
+    QVERIFY(f->op[2]->isEnabled());
+    QCOMPARE(f->opGroup->checkedId(), -1);
+    QVERIFY(!f->F3->isEnabled());
+    QVERIFY(!f->cmndmake->isEnabled());
+    // Name and size are filled all the same.
+    QCOMPARE(f->txtname->text(), QStringLiteral("voice"));
+}
+
+void TestForm1::cancelChangesNothing() {
+    const QString song = writeFile(fx->work.filePath(QStringLiteral("song.mid")), "abc");
+    openFile(song);
+    const QStringList log = logLines(f);
+    FileDialog::setNextCancel();
+    click(f->cmndgcd);
+    QCOMPARE(logLines(f), log);
+    QCOMPARE(f->txtname->text(), QStringLiteral("song"));
+    QCOMPARE(fx->program->session().selectedFilePath, song);
+    // The menu item does the same intake.
+    FileDialog::setNextFileName(writeFile(fx->work.filePath(QStringLiteral("b.png")), "b"));
+    f->mnugcd->trigger();
+    QCOMPARE(f->txtname->text(), QStringLiteral("b"));
+}
+
+void TestForm1::shortNameStopsSilently() {
+    const QString path = writeFile(fx->work.filePath(QStringLiteral("a.b")), "abc");
+    openFile(path);
+    QCOMPARE(f->txtname->text(), QStringLiteral("a.b"));
+    QVERIFY(f->lblsize->text().isEmpty());
+    QCOMPARE(logLines(f).first(), "Selected File:" + path);
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+}
+
+void TestForm1::missingFileKeepsSize() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("one.mid")), "12"));
+    openFile(fx->work.filePath(QStringLiteral("gone.mid")));
+    QCOMPARE(f->txtname->text(), QStringLiteral("gone"));
+    QCOMPARE(f->lblsize->text(), QStringLiteral("2"));
+    QCOMPARE(logLines(f).first(), QStringLiteral("Content-Name: gone.mid"));
+    QCOMPARE(logLines(f).last(), QStringLiteral("File Size:2"));
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+}
+
+void TestForm1::reselectingWritesTheLineAgain() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("a.mid")), "1"));
+    openFile(writeFile(fx->work.filePath(QStringLiteral("b.mid")), "1"));
+    QCOMPARE(logLines(f).count(QStringLiteral("audio/midi Content-Type Auto Selected")), 2);
+}
+
+void TestForm1::optionClickByHand() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("voice.wav")), "1"));
+    click(f->op[1]);
+    QCOMPARE(f->lbltype->text(), QStringLiteral("audio/vnd.qcelp"));
+    QCOMPARE(logLines(f).first(), QStringLiteral("audio/vnd.qcelp Content-Type Auto Selected"));
+    QVERIFY(f->F3->isEnabled());
+    QVERIFY(f->txtURL->isEnabled());
+    QVERIFY(f->cmndmake->isEnabled());
+}
+
+void TestForm1::makeWritesExactBytes() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), QByteArray(321, 'm')));
+    f->txtsave->setText(fx->work.path());
+    f->txtVersion->setText(QStringLiteral("1.0"));
+    f->txtVendor->setText(QStringLiteral(" Acme Tones "));
+    f->txtURL->setText(QStringLiteral("http://x.example/wap/song.mid"));
+    const QByteArray body = "Content-Type: audio/midi\r\nContent-Name: song\r\n"
+                            "Content-Version: 1.0\r\nContent-Vendor:  Acme Tones \r\n"
+                            "Content-URL: http://x.example/wap/song.mid\r\n"
+                            "Content-Size: 321\r\n";
+    const QString gcd = fx->work.filePath(QStringLiteral("song.gcd"));
+    click(f->cmndmake);
+    QCOMPARE(readFile(gcd), body);
+    click(f->chkBlankline);
+    QCOMPARE(f->chkBlankline->value(), 1);
+    QCOMPARE(fx->program->session().blankLine, QStringLiteral("1"));
+    click(f->cmndmake);
+    QCOMPARE(readFile(gcd), "\r\n" + body);
+    // Grayed is not ticked: no blank line.
+    f->chkBlankline->setValue(2);
+    QCOMPARE(fx->program->session().blankLine, QStringLiteral("0"));
+    click(f->cmndmake);
+    QCOMPARE(readFile(gcd), body);
+    // A user's click on a grayed box ticks it; it never cycles back to grayed.
+    click(f->chkBlankline);
+    QCOMPARE(f->chkBlankline->value(), 1);
+    click(f->chkBlankline);
+    QCOMPARE(f->chkBlankline->value(), 0);
+}
+
+void TestForm1::makeReplacesAndLogsRealPath() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), "1"));
+    f->txtsave->setText(fx->work.path());
+    const QString gcd = fx->work.path() + QDir::separator() + QStringLiteral("song.gcd");
+    writeFile(gcd, "an older and much longer descriptor that must go away\r\n");
+    click(f->cmndmake);
+    QVERIFY(readFile(gcd).startsWith("Content-Type: audio/midi\r\n"));
+    QVERIFY(!readFile(gcd).contains("older"));
+    const QStringList lines = logLines(f);
+    QCOMPARE(lines[0], QString(140, QLatin1Char('-')));
+    QCOMPARE(lines[1], "GCD File Created at: " + gcd);
+    QCOMPARE(lines[2], QString(140, QLatin1Char('-')));
+    QVERIFY(QFileInfo::exists(lines[1].mid(21)));
+}
+
+void TestForm1::failedWriteKeepsOldDescriptor() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), "1"));
+    f->txtsave->setText(fx->work.path());
+    const QString gcd = fx->work.filePath(QStringLiteral("song.gcd"));
+    const QByteArray old = "Content-Type: old\r\n";
+    writeFile(gcd, old);
+    const QStringList log = logLines(f);
+    // A file size limit makes the write fail even for root, like a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 8;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    click(f->cmndmake);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    QCOMPARE(readFile(gcd), old);
+    QCOMPARE(logLines(f), log);
+    const QStringList messages = MessageBox::takeRecorded();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(gcd), qPrintable(messages[0]));
+    QCOMPARE(QDir(fx->work.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+void TestForm1::missingFolderReportsAndLogsNothing() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), "1"));
+    f->txtsave->setText(fx->work.filePath(QStringLiteral("nowhere")));
+    const QStringList log = logLines(f);
+    click(f->cmndmake);
+    QCOMPARE(logLines(f), log);
+    QCOMPARE(MessageBox::takeRecorded().size(), 1);
+    QCOMPARE(f->txtname->text(), QStringLiteral("song"));
+}
+
+void TestForm1::exitClosesEveryWindow() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), "1"));
+    click(f->CMNDURL);
+    QVERIFY(fx->program->exists<FrmGetURL>());
+    f->mnuexit->trigger();
+    QVERIFY(fx->program->ended());
+    QVERIFY(!fx->program->exists<FrmGetURL>());
+    QVERIFY(!fx->program->exists<Form1>());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
