@@ -80,6 +80,7 @@ private Q_SLOTS:
     // DriveList
     void driveListRootFirstAndSorted();
     void driveStartsOnCurrentFoldersRoot();
+    void driveRootForMatchesWholeFolderNames();
     void driveChangeSignals();
 };
 
@@ -275,6 +276,7 @@ void TestLists::dirShowsAncestorsAndSubfolders() {
 void TestLists::dirPathFormat() {
     QTemporaryDir tmp;
     DirList list;
+    QCOMPARE(list.path(), QDir::toNativeSeparators(QDir::currentPath()));
     QVERIFY(list.setPath(tmp.path() + QStringLiteral("//./")));
     QCOMPARE(list.path(), QDir::toNativeSeparators(tmp.path()));
     QVERIFY(list.setPath(QStringLiteral("/")));
@@ -390,8 +392,16 @@ void TestLists::driveStartsOnCurrentFoldersRoot() {
         if (root != QStringLiteral("/") &&
             (here == root || here.startsWith(root + QLatin1Char('/'))))
             QVERIFY(root.size() <= drives.drive().size());
-    // A root must match whole folder names.
-    QCOMPARE(drives.rootFor(QStringLiteral("/")), QStringLiteral("/"));
+}
+
+void TestLists::driveRootForMatchesWholeFolderNames() {
+    DriveList drives;
+    drives.clear();
+    drives.addItems({QStringLiteral("/"), QStringLiteral("/home"), QStringLiteral("/home/user")});
+    QCOMPARE(drives.rootFor(QStringLiteral("/homework/a")), QStringLiteral("/"));
+    QCOMPARE(drives.rootFor(QStringLiteral("/home")), QStringLiteral("/home"));
+    QCOMPARE(drives.rootFor(QStringLiteral("/home/x")), QStringLiteral("/home"));
+    QCOMPARE(drives.rootFor(QStringLiteral("/home/user/x")), QStringLiteral("/home/user"));
 }
 
 void TestLists::driveChangeSignals() {
