@@ -1,0 +1,109 @@
+#include "platform/FileList.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace tess {
+
+namespace {
+
+bool byName(const QString& a, const QString& b) {
+    const int c = QString::compare(a, b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b;
+}
+
+} // namespace
+
+FileList::FileList(QWidget* parent) : QListWidget(parent) {
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(this, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem*) { Q_EMIT fileDoubleClicked(); });
+    setPattern(QString());
+}
+
+void FileList::setPattern(const QString& pattern) {
+    m_pattern = pattern;
+    QStringList parts;
+    const QStringList pieces = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& piece : pieces) {
+        const QString wildcard = piece.trimmed();
+        if (!wildcard.isEmpty())
+            parts.append(QStringLiteral("(?:") +
+                         QRegularExpression::wildcardToRegularExpression(wildcard) +
+                         QLatin1Char(')'));
+    }
+    parts.removeDuplicates();
+    m_match = parts.isEmpty() ? QRegularExpression()
+                              : QRegularExpression(parts.join(QLatin1Char('|')),
+                                                   QRegularExpression::CaseInsensitiveOption);
+    if (!m_path.isEmpty())
+        fill(m_path);
+}
+
+bool FileList::matches(const QString& fileName) const {
+    if (m_match.pattern().isEmpty())
+        return true;
+    return m_match.match(fileName).hasMatch();
+}
+
+bool FileList::setPath(const QString& folder) {
+    const QString target = QDir::toNativeSeparators(
+        QDir::cleanPath(QDir::current().absoluteFilePath(QDir::fromNativeSeparators(folder))));
+    if (!fill(target))
+        return false;
+    const bool changed = target != m_path;
+    m_path = target;
+    if (changed)
+        Q_EMIT pathChanged(m_path);
+    return true;
+}
+
+void FileList::refresh() {
+    if (!m_path.isEmpty())
+        fill(m_path);
+}
+
+bool FileList::fill(const QString& folder) {
+    const QString dirPath = QDir::fromNativeSeparators(folder);
+    const QFileInfo info(dirPath);
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable())
+        return false;
+
+    QStringList names;
+    QDirIterator it(dirPath, QDir::Files | QDir::Hidden);
+    while (it.hasNext()) {
+        it.next();
+        const QString name = it.fileName();
+        if (matches(name))
+            names.append(name);
+    }
+    std::sort(names.begin(), names.end(), byName);
+
+    setUpdatesEnabled(false);
+    clear();
+    // One insertion for the whole folder keeps big folders quick.
+    addItems(names);
+    setUpdatesEnabled(true);
+    return true;
+}
+
+QString FileList::fileName(int i) const {
+    const QListWidgetItem* it = item(i);
+    return it ? it->text() : QString();
+}
+
+int FileList::selectedIndex() const {
+    const QList<QListWidgetItem*> chosen = selectedItems();
+    return chosen.isEmpty() ? -1 : row(chosen.first());
+}
+
+QString FileList::selectedFileName() const {
+    return fileName(selectedIndex());
+}
+
+} // namespace tess
