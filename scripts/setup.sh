@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tessavane needs on Debian 12, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev clang libclang-rt-14-dev
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang libclang-rt-14-dev
           ffmpeg sox espeak-ng)
 missing=()
 for p in "${packages[@]}"; do

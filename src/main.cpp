@@ -1,6 +1,6 @@
+#include "platform/Controls.h"
 #include "shell/Form1.h"
 #include "shell/Program.h"
-#include "platform/Controls.h"
 
 #include <QApplication>
 

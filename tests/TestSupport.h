@@ -42,7 +42,9 @@ inline QStringList logLines(Form1* f) {
     return lines;
 }
 
-inline void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+inline void click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton);
+}
 
 inline QString writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);

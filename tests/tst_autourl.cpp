@@ -43,7 +43,9 @@ void TestAutoUrl::init() {
     f->show();
 }
 
-void TestAutoUrl::cleanup() { fx.reset(); }
+void TestAutoUrl::cleanup() {
+    fx.reset();
+}
 
 void TestAutoUrl::openFile(const QString& name) {
     FileDialog::setNextFileName(writeFile(fx->work.filePath(name), "data"));
@@ -72,10 +74,14 @@ void TestAutoUrl::activateBeforeAnyFile() {
 void TestAutoUrl::activateAddsSlashOnlyWhenMissing_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("url");
-    QTest::newRow("with slash") << "http://x.example/wap/" << "http://x.example/wap/song.mid";
-    QTest::newRow("without") << "http://x.example/wap" << "http://x.example/wap/song.mid";
-    QTest::newRow("bare scheme") << "http://" << "http://song.mid";
-    QTest::newRow("empty") << "" << "/song.mid";
+    QTest::newRow("with slash") << "http://x.example/wap/"
+                                << "http://x.example/wap/song.mid";
+    QTest::newRow("without") << "http://x.example/wap"
+                             << "http://x.example/wap/song.mid";
+    QTest::newRow("bare scheme") << "http://"
+                                 << "http://song.mid";
+    QTest::newRow("empty") << ""
+                           << "/song.mid";
 }
 
 void TestAutoUrl::activateAddsSlashOnlyWhenMissing() {

@@ -63,8 +63,10 @@ void TestCore::tableTexts() {
 }
 
 void TestCore::descriptorBytesExact() {
-    const DescriptorFields f{QStringLiteral("audio/midi"), QStringLiteral(" song "),
-                             QStringLiteral("1.0"),        QStringLiteral("Acme"),
+    const DescriptorFields f{QStringLiteral("audio/midi"),
+                             QStringLiteral(" song "),
+                             QStringLiteral("1.0"),
+                             QStringLiteral("Acme"),
                              QStringLiteral("http://example.com/wap/song.mid"),
                              QStringLiteral("4096")};
     const QByteArray body = "Content-Type: audio/midi\r\n"
@@ -96,11 +98,16 @@ void TestCore::fileNameOfPath_data() {
     QTest::addColumn<QString>("sep");
     QTest::addColumn<bool>("has");
     QTest::addColumn<QString>("name");
-    QTest::newRow("windows") << "D:\\tones.v2\\ring.qcp" << "\\" << true << "ring.qcp";
-    QTest::newRow("doubled root") << "C:\\\\song.mid" << "\\" << true << "song.mid";
-    QTest::newRow("linux") << "/home/a.b/song.mid" << "/" << true << "song.mid";
-    QTest::newRow("no separator") << "song.mid" << "/" << false << "";
-    QTest::newRow("trailing separator") << "/home/" << "/" << true << "";
+    QTest::newRow("windows") << "D:\\tones.v2\\ring.qcp"
+                             << "\\" << true << "ring.qcp";
+    QTest::newRow("doubled root") << "C:\\\\song.mid"
+                                  << "\\" << true << "song.mid";
+    QTest::newRow("linux") << "/home/a.b/song.mid"
+                           << "/" << true << "song.mid";
+    QTest::newRow("no separator") << "song.mid"
+                                  << "/" << false << "";
+    QTest::newRow("trailing separator") << "/home/"
+                                        << "/" << true << "";
 }
 
 void TestCore::fileNameOfPath() {
@@ -139,11 +146,16 @@ void TestCore::contentName() {
 void TestCore::autoUrlBase_data() {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("base");
-    QTest::newRow("with slash") << "http://x.example/wap/" << "http://x.example/wap/";
-    QTest::newRow("without slash") << "http://x.example/wap" << "http://x.example/wap/";
-    QTest::newRow("bare scheme") << "http://" << "http://";
-    QTest::newRow("empty") << "" << "/";
-    QTest::newRow("backslash does not count") << "http://x\\" << "http://x\\/";
+    QTest::newRow("with slash") << "http://x.example/wap/"
+                                << "http://x.example/wap/";
+    QTest::newRow("without slash") << "http://x.example/wap"
+                                   << "http://x.example/wap/";
+    QTest::newRow("bare scheme") << "http://"
+                                 << "http://";
+    QTest::newRow("empty") << ""
+                           << "/";
+    QTest::newRow("backslash does not count") << "http://x\\"
+                                              << "http://x\\/";
 }
 
 void TestCore::autoUrlBase() {
@@ -155,7 +167,8 @@ void TestCore::autoUrlBase() {
 void TestCore::openFilterConversion() {
     const QString classic = QStringLiteral(
         "All Valid Types|*.mid;*.qcp;*.cmx;*.png;*.jpg;*.bmp|MIDI (*.mid*)|*.mid|QCELP Audio "
-        "(*.qcp)|*.qcp|CMX 2.0+ (*.cmx)|*.cmx|PNG Image (*.png)|*.png|JPEG Image (*.jpg)|*.jpg|WBMP "
+        "(*.qcp)|*.qcp|CMX 2.0+ (*.cmx)|*.cmx|PNG Image (*.png)|*.png|JPEG Image "
+        "(*.jpg)|*.jpg|WBMP "
         "Image (*.wbmp)|*.*bmp|");
     const QStringList filters = qtNameFilters(classic);
     QCOMPARE(filters.size(), 7);

@@ -46,8 +46,8 @@ void TestFileOps::replaceFailureKeepsOldFile() {
     QVERIFY(FileOps::replaceFile(path, "old"));
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const FileResult r = FileOps::replaceFile(path, "new");
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QVERIFY(!r.ok);
     QVERIFY(!r.reason.isEmpty());
     QCOMPARE(readAll(path), QByteArray("old"));

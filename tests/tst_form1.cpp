@@ -4,9 +4,9 @@
 #include "platform/Controls.h"
 
 #include <QAction>
-#include <QMenu>
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QMenu>
 #include <QPushButton>
 #include <csignal>
 #include <sys/resource.h>
@@ -74,8 +74,13 @@ void TestForm1::startState() {
     QCOMPARE(f->centralWidget()->size(), QSize(575, 344));
     QCOMPARE(child<QPushButton>(f, "cmndmake")->toolTip(), QStringLiteral("Create GCD File."));
     QVERIFY(f->txtURL->maxLength() > 100000);
-    const QStringList menu{"&Open File to GCD...", "Run a GCD &Batch...",
-                           "WAV to &QCELP Conversion...", "", "Configuration...", "", "E&xit"};
+    const QStringList menu{"&Open File to GCD...",
+                           "Run a GCD &Batch...",
+                           "WAV to &QCELP Conversion...",
+                           "",
+                           "Configuration...",
+                           "",
+                           "E&xit"};
     QStringList texts;
     for (QAction* a : f->findChild<QMenu*>(QStringLiteral("File"))->actions())
         texts.append(a->text());
@@ -93,13 +98,13 @@ void TestForm1::disabledFrameBlocksItsButtons() {
 }
 
 void TestForm1::intakeOfSongMid() {
-    const QString song = writeFile(fx->work.filePath(QStringLiteral("song.mid")),
-                                   QByteArray(4096, 'x'));
+    const QString song =
+        writeFile(fx->work.filePath(QStringLiteral("song.mid")), QByteArray(4096, 'x'));
     openFile(song);
-    QCOMPARE(logLines(f), (QStringList{"Content-Name: song.mid",
-                                       "audio/midi Content-Type Auto Selected",
-                                       "Selected File:" + song,
-                                       "Orlwick's Tessavane v1.1.0 Started!", "File Size:4096"}));
+    QCOMPARE(logLines(f),
+             (QStringList{"Content-Name: song.mid", "audio/midi Content-Type Auto Selected",
+                          "Selected File:" + song, "Orlwick's Tessavane v1.1.0 Started!",
+                          "File Size:4096"}));
     QCOMPARE(f->txtname->text(), QStringLiteral("song"));
     QCOMPARE(f->lblsize->text(), QStringLiteral("4096"));
     QCOMPARE(f->lbltype->text(), QStringLiteral("audio/midi"));
@@ -114,11 +119,21 @@ void TestForm1::intakeVariants_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("type");
-    QTest::newRow("photo.jpeg") << "photo.jpeg" << "photo." << "image/jpeg";
-    QTest::newRow("SONG.MID") << "SONG.MID" << "SONG" << "";
-    QTest::newRow("logo.wbmp") << "logo.wbmp" << "logo." << "image/vnd.wap.wbmp";
-    QTest::newRow("four characters") << "a.mi" << "" << "";
-    QTest::newRow("README") << "README" << "RE" << "";
+    QTest::newRow("photo.jpeg") << "photo.jpeg"
+                                << "photo."
+                                << "image/jpeg";
+    QTest::newRow("SONG.MID") << "SONG.MID"
+                              << "SONG"
+                              << "";
+    QTest::newRow("logo.wbmp") << "logo.wbmp"
+                               << "logo."
+                               << "image/vnd.wap.wbmp";
+    QTest::newRow("four characters") << "a.mi"
+                                     << ""
+                                     << "";
+    QTest::newRow("README") << "README"
+                            << "RE"
+                            << "";
 }
 
 void TestForm1::intakeVariants() {

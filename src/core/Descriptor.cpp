@@ -20,6 +20,8 @@ QString descriptorPath(const QString& saveFolder, const QString& name, QChar sep
     return saveFolder + separator + name + QLatin1String(".gcd");
 }
 
-QString logSeparatorLine() { return QString(140, QLatin1Char('-')); }
+QString logSeparatorLine() {
+    return QString(140, QLatin1Char('-'));
+}
 
 } // namespace tess

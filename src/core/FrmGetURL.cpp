@@ -19,12 +19,12 @@ FrmGetURL::FrmGetURL() {
     setFixedSize(twips(5520), twips(2760));
 
     Label1 = named(
-        new QLabel(QStringLiteral(
-                       "When doing multiple files, Tessavane can automatically change the file "
-                       "name on the end of the URL so you don't have to. Enter the FULL URL "
-                       "(http://www.example.com/WAP/) of the DIRECTORY the file will reside in "
-                       "and hit OK to activate Auto URL ReNaming. "),
-                   this),
+        new QLabel(
+            QStringLiteral("When doing multiple files, Tessavane can automatically change the file "
+                           "name on the end of the URL so you don't have to. Enter the FULL URL "
+                           "(http://www.example.com/WAP/) of the DIRECTORY the file will reside in "
+                           "and hit OK to activate Auto URL ReNaming. "),
+            this),
         "Label1");
     Label1->setWordWrap(true);
     placeTwips(Label1, 120, 120, 5280, 975);
@@ -65,6 +65,8 @@ void FrmGetURL::CMNDOK_Click() {
     Program::get().unload(this);
 }
 
-void FrmGetURL::CMNDCANCEL_Click() { Program::get().unload(this); }
+void FrmGetURL::CMNDCANCEL_Click() {
+    Program::get().unload(this);
+}
 
 } // namespace tess

@@ -31,10 +31,10 @@ void EnableStep3() {
     EnableStep4();
     Form1* f = Program::get().form1();
     f->F3->setEnabled(true);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             f->Label1, f->Label2, f->Label3, f->Label4, f->Label5, f->Label6, f->lbltype,
-             f->txtname, f->txtVersion, f->txtVendor, f->txtURL, f->lblsize, f->lblsave,
-             f->txtsave})
+    for (QWidget* w : std::initializer_list<QWidget*>{f->Label1, f->Label2, f->Label3, f->Label4,
+                                                      f->Label5, f->Label6, f->lbltype, f->txtname,
+                                                      f->txtVersion, f->txtVendor, f->txtURL,
+                                                      f->lblsize, f->lblsave, f->txtsave})
         w->setEnabled(true);
 }
 
@@ -69,7 +69,7 @@ void FillFileAttributes() {
 void MakeGcd() {
     Form1* f = Program::get().form1();
     const QString path = descriptorPath(f->txtsave->text(), f->txtname->text());
-    const DescriptorFields fields{f->lbltype->text(), f->txtname->text(), f->txtVersion->text(),
+    const DescriptorFields fields{f->lbltype->text(),   f->txtname->text(), f->txtVersion->text(),
                                   f->txtVendor->text(), f->txtURL->text(),  f->lblsize->text()};
     const FileResult written =
         FileOps::replaceFile(path, descriptorBytes(fields, f->chkBlankline->value() == 1));

@@ -9,10 +9,18 @@ namespace {
 QString g_pathOverride;
 } // namespace
 
-QString title() { return QStringLiteral("Tessavane"); }
-int major() { return 1; }
-int minor() { return 1; }
-int revision() { return 0; }
+QString title() {
+    return QStringLiteral("Tessavane");
+}
+int major() {
+    return 1;
+}
+int minor() {
+    return 1;
+}
+int revision() {
+    return 0;
+}
 
 QString versionText() {
     return QString::number(major()) + QLatin1Char('.') + QString::number(minor()) +
@@ -25,6 +33,8 @@ QString path() {
     return QDir::toNativeSeparators(p);
 }
 
-void setPathForTesting(const QString& folder) { g_pathOverride = folder; }
+void setPathForTesting(const QString& folder) {
+    g_pathOverride = folder;
+}
 
 } // namespace tess::AppInfo

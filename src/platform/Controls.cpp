@@ -12,7 +12,10 @@ void placeTwips(QWidget* w, int left, int top, int width, int height) {
 }
 
 QFont classicFont(bool bold) {
-    QFont f(QStringLiteral("Sans Serif"));
+    QFont f;
+    // Arial's metrics (Liberation Sans on Linux) are what the layout was made for.
+    f.setFamilies({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("Arial")});
     f.setStyleHint(QFont::SansSerif);
     f.setPointSizeF(8.25);
     f.setBold(bold);
@@ -29,7 +32,9 @@ void TextBox::setBackground(const QColor& c) {
     setPalette(pal);
 }
 
-QColor TextBox::background() const { return palette().color(QPalette::Base); }
+QColor TextBox::background() const {
+    return palette().color(QPalette::Base);
+}
 
 CheckBox::CheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
 
@@ -65,8 +70,8 @@ void OptionButton::paintEvent(QPaintEvent*) {
     p.drawControl(QStyle::CE_RadioButton, opt);
     opt.text = caption;
     const QRect textRect = style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, this);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                             QPalette::WindowText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption);
 }
 

@@ -10,7 +10,9 @@
 namespace tess {
 
 // Window geometry is laid out in twips: 15 to a pixel at 96 dots per inch.
-constexpr int twips(int t) { return t / 15; }
+constexpr int twips(int t) {
+    return t / 15;
+}
 void placeTwips(QWidget* w, int left, int top, int width, int height);
 
 // 8.25-point sans-serif: the small font the windows were laid out for.

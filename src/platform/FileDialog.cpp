@@ -57,7 +57,9 @@ void FileDialog::setNextFileName(const QString& path) {
     g_nextFile = path;
 }
 
-void FileDialog::setNextCancel() { g_preset = Preset::Cancel; }
+void FileDialog::setNextCancel() {
+    g_preset = Preset::Cancel;
+}
 
 void FileDialog::setRecording(bool on) {
     g_recording = on;
@@ -66,6 +68,8 @@ void FileDialog::setRecording(bool on) {
     g_lastFilter.clear();
 }
 
-QString FileDialog::lastFilter() { return g_lastFilter; }
+QString FileDialog::lastFilter() {
+    return g_lastFilter;
+}
 
 } // namespace tess

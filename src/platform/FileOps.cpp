@@ -16,10 +16,14 @@ namespace tess::FileOps {
 
 namespace {
 
-FileResult failure(const QString& reason) { return FileResult{false, reason}; }
+FileResult failure(const QString& reason) {
+    return FileResult{false, reason};
+}
 
 #ifndef _WIN32
-QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString errnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 mode_t newFileMode() {
     // Read once: the umask is process-wide and the program is single-threaded.
@@ -75,9 +79,13 @@ FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
 
 } // namespace
 
-bool fileExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
+bool fileExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
 
-bool folderExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+bool folderExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
 
 std::optional<qint64> fileSize(const QString& path) {
     const QFileInfo info(path);

@@ -31,10 +31,16 @@ void MessageBox::setRecording(bool on) {
     g_nextHook = nullptr;
 }
 
-bool MessageBox::isRecording() { return g_recording; }
+bool MessageBox::isRecording() {
+    return g_recording;
+}
 
-QStringList MessageBox::takeRecorded() { return std::exchange(g_recorded, {}); }
+QStringList MessageBox::takeRecorded() {
+    return std::exchange(g_recorded, {});
+}
 
-void MessageBox::setNextHook(std::function<void()> hook) { g_nextHook = std::move(hook); }
+void MessageBox::setNextHook(std::function<void()> hook) {
+    g_nextHook = std::move(hook);
+}
 
 } // namespace tess

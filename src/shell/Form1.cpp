@@ -166,9 +166,9 @@ Form1::Form1() {
     Image1->setScaledContents(true);
     placeTwips(Image1, 3360, 2595, 1200, 750);
     // Disabled one by one, so that enabling the frame leaves them disabled until Step 3.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             lblsave, txtsave, Label1, lbltype, Label2, txtname, Label3, txtVersion, Label4,
-             txtVendor, Label5, txtURL, Label6, lblsize})
+    for (QWidget* w : std::initializer_list<QWidget*>{lblsave, txtsave, Label1, lbltype, Label2,
+                                                      txtname, Label3, txtVersion, Label4,
+                                                      txtVendor, Label5, txtURL, Label6, lblsize})
         w->setEnabled(false);
 
     F4 = frame(client, "F4", "Step 4 : Make GCD");
@@ -231,9 +231,13 @@ void Form1::buildMenu() {
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
 }
 
-void Form1::logTop(const QString& line) { lblstat->insertItem(0, line); }
+void Form1::logTop(const QString& line) {
+    lblstat->insertItem(0, line);
+}
 
-void Form1::logBottom(const QString& line) { lblstat->addItem(line); }
+void Form1::logBottom(const QString& line) {
+    lblstat->addItem(line);
+}
 
 void Form1::Form_Load() {
     setWindowTitle(QStringLiteral("Orlwick's Tessavane v") + AppInfo::versionText());
@@ -241,7 +245,9 @@ void Form1::Form_Load() {
     ConfigLoadandSave::Startup();
 }
 
-void Form1::Form_Unload() { Program::get().endProgram(); }
+void Form1::Form_Unload() {
+    Program::get().endProgram();
+}
 
 void Form1::tmroptset_Timer() {
     showWindow(Program::get().frmOptSet());
@@ -264,7 +270,8 @@ void Form1::chkBlankline_Click() {
 }
 
 void Form1::cmndgcd_Click() {
-    const std::optional<QString> file = FileDialog::getOpenFileName(this, QLatin1String(kOpenFilter));
+    const std::optional<QString> file =
+        FileDialog::getOpenFileName(this, QLatin1String(kOpenFilter));
     if (!file)
         return;
     // Any failure from here on ends the intake silently; what was done stays done.
@@ -278,7 +285,9 @@ void Form1::cmndgcd_Click() {
     }
 }
 
-void Form1::mnugcd_Click() { cmndgcd_Click(); }
+void Form1::mnugcd_Click() {
+    cmndgcd_Click();
+}
 
 void Form1::opClick(int row) {
     const ContentType& type = contentTypes()[row];
@@ -300,24 +309,44 @@ void Form1::Cmndbrowse_Click() {
     showWindow(Program::get().form2());
 }
 
-void Form1::CMNDURL_Click() { showWindow(Program::get().frmGetURL()); }
+void Form1::CMNDURL_Click() {
+    showWindow(Program::get().frmGetURL());
+}
 
-void Form1::CMNDDefaults_Click() { ConfigLoadandSave::LoadConfig(); }
+void Form1::CMNDDefaults_Click() {
+    ConfigLoadandSave::LoadConfig();
+}
 
-void Form1::CMNDBatch_Click() { showWindow(Program::get().frmBatchWindow()); }
+void Form1::CMNDBatch_Click() {
+    showWindow(Program::get().frmBatchWindow());
+}
 
-void Form1::dobatch_Click() { CMNDBatch_Click(); }
+void Form1::dobatch_Click() {
+    CMNDBatch_Click();
+}
 
-void Form1::CMNDwav_Click() { showWindow(Program::get().frmConvert()); }
+void Form1::CMNDwav_Click() {
+    showWindow(Program::get().frmConvert());
+}
 
-void Form1::mnuconv_Click() { CMNDwav_Click(); }
+void Form1::mnuconv_Click() {
+    CMNDwav_Click();
+}
 
-void Form1::mnuopt_Click() { showWindow(Program::get().frmOptSet()); }
+void Form1::mnuopt_Click() {
+    showWindow(Program::get().frmOptSet());
+}
 
-void Form1::Image1_Click() { showWindow(Program::get().frmAboutWindow()); }
+void Form1::Image1_Click() {
+    showWindow(Program::get().frmAboutWindow());
+}
 
-void Form1::mnuAbout_Click() { Image1_Click(); }
+void Form1::mnuAbout_Click() {
+    Image1_Click();
+}
 
-void Form1::mnuexit_Click() { Program::get().endProgram(); }
+void Form1::mnuexit_Click() {
+    Program::get().endProgram();
+}
 
 } // namespace tess

@@ -13,6 +13,15 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+// Resources live in a static library: register them explicitly.
+static void initResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 namespace tess {
 
 namespace {
@@ -20,6 +29,7 @@ Program* g_program = nullptr;
 } // namespace
 
 Program::Program() {
+    initResources();
     Q_ASSERT(!g_program);
     g_program = this;
 }
@@ -37,7 +47,9 @@ Program& Program::get() {
     return *g_program;
 }
 
-bool Program::running() { return g_program != nullptr; }
+bool Program::running() {
+    return g_program != nullptr;
+}
 
 template <class W> W* Program::use() {
     QPointer<QWidget>& slot = windows_[typeid(W)];
@@ -49,15 +61,33 @@ template <class W> W* Program::use() {
     return static_cast<W*>(slot.data());
 }
 
-Form1* Program::form1() { return use<Form1>(); }
-FrmGetURL* Program::frmGetURL() { return use<FrmGetURL>(); }
-FrmOptSet* Program::frmOptSet() { return use<FrmOptSet>(); }
-Form2* Program::form2() { return use<Form2>(); }
-frmBatch* Program::frmBatchWindow() { return use<frmBatch>(); }
-frmBatchSet* Program::frmBatchSetWindow() { return use<frmBatchSet>(); }
-FrmConvert* Program::frmConvert() { return use<FrmConvert>(); }
-frmSplash* Program::frmSplashWindow() { return use<frmSplash>(); }
-frmAbout* Program::frmAboutWindow() { return use<frmAbout>(); }
+Form1* Program::form1() {
+    return use<Form1>();
+}
+FrmGetURL* Program::frmGetURL() {
+    return use<FrmGetURL>();
+}
+FrmOptSet* Program::frmOptSet() {
+    return use<FrmOptSet>();
+}
+Form2* Program::form2() {
+    return use<Form2>();
+}
+frmBatch* Program::frmBatchWindow() {
+    return use<frmBatch>();
+}
+frmBatchSet* Program::frmBatchSetWindow() {
+    return use<frmBatchSet>();
+}
+FrmConvert* Program::frmConvert() {
+    return use<FrmConvert>();
+}
+frmSplash* Program::frmSplashWindow() {
+    return use<frmSplash>();
+}
+frmAbout* Program::frmAboutWindow() {
+    return use<frmAbout>();
+}
 
 void Program::unload(QWidget* window) {
     for (auto& [type, slot] : windows_) {

@@ -63,6 +63,8 @@ private:
 };
 
 // The session of the running program.
-inline Session& session() { return Program::get().session(); }
+inline Session& session() {
+    return Program::get().session();
+}
 
 } // namespace tess
