@@ -64,6 +64,8 @@ void TestFileOps::replaceIntoMissingFolderFails() {
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub.gcd")));
     QVERIFY(!FileOps::replaceFile(dir.filePath(QStringLiteral("sub.gcd")), "x").ok);
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("sub.gcd"))).isDir());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("sub.gcd")});
 }
 
 void TestFileOps::sizeAndExistence() {

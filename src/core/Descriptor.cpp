@@ -4,6 +4,8 @@ namespace tess {
 
 QByteArray descriptorBytes(const DescriptorFields& f, bool blankFirstLine) {
     QString text;
+    text.reserve(100 + f.type.size() + f.name.size() + f.version.size() + f.vendor.size() +
+                 f.url.size() + f.size.size());
     const QLatin1String eol("\r\n");
     if (blankFirstLine)
         text += eol;

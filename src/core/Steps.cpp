@@ -13,11 +13,21 @@
 
 namespace tess::Steps {
 
+namespace {
+
+// A batch enables the same controls for every file: skip the ones already on.
+void enable(QWidget* w) {
+    if (!w->isEnabled())
+        w->setEnabled(true);
+}
+
+} // namespace
+
 void EnableStep2() {
     Form1* f = Program::get().form1();
-    f->F2->setEnabled(true);
+    enable(f->F2);
     for (OptionButton* o : f->op)
-        o->setEnabled(true);
+        enable(o);
     const int row = contentTypeForPath(session().selectedFilePath);
     if (row < 0)
         return;
@@ -30,18 +40,18 @@ void EnableStep2() {
 void EnableStep3() {
     EnableStep4();
     Form1* f = Program::get().form1();
-    f->F3->setEnabled(true);
+    enable(f->F3);
     for (QWidget* w : std::initializer_list<QWidget*>{f->Label1, f->Label2, f->Label3, f->Label4,
                                                       f->Label5, f->Label6, f->lbltype, f->txtname,
                                                       f->txtVersion, f->txtVendor, f->txtURL,
                                                       f->lblsize, f->lblsave, f->txtsave})
-        w->setEnabled(true);
+        enable(w);
 }
 
 void EnableStep4() {
     Form1* f = Program::get().form1();
-    f->F4->setEnabled(true);
-    f->cmndmake->setEnabled(true);
+    enable(f->F4);
+    enable(f->cmndmake);
 }
 
 void FillFileAttributes() {
@@ -50,10 +60,14 @@ void FillFileAttributes() {
     const std::optional<QString> name = fileNameOfPath(s.selectedFilePath);
     if (!name)
         throw StepError{QStringLiteral("the path names no file")};
-    f->txtname->setText(*name);
+    // The name box shows the full name only when it cannot be shortened; nothing
+    // watches the box, so the shortened name is written once (a write lays the
+    // text out again, which a batch pays per file).
     const std::optional<QString> contentName = contentNameOf(*name);
-    if (!contentName)
+    if (!contentName) {
+        f->txtname->setText(*name);
         throw StepError{QStringLiteral("the file name is shorter than four characters")};
+    }
     f->txtname->setText(*contentName);
     f->logTop(QStringLiteral("Content-Name: ") + *name);
     s.selectedFileName = *name;

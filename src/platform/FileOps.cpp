@@ -95,11 +95,13 @@ std::optional<qint64> fileSize(const QString& path) {
 }
 
 FileResult replaceFile(const QString& path, const QByteArray& bytes) {
-    if (QFileInfo(path).isDir())
-        return failure(QStringLiteral("Is a directory"));
 #ifndef _WIN32
+    // rename() refuses a folder in the way (EISDIR) and the temporary file goes:
+    // no separate look at the target, which a batch would pay once per file.
     return replaceFilePosix(path, bytes);
 #else
+    if (QFileInfo(path).isDir())
+        return failure(QStringLiteral("Is a directory"));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return failure(file.errorString());

@@ -35,9 +35,11 @@ Program::Program() {
 }
 
 Program::~Program() {
-    for (auto& [type, window] : windows_)
-        delete window.data();
+    // Taken out first: a window going may still ask for another.
+    const auto windows = std::move(windows_);
     windows_.clear();
+    for (const auto& [type, window] : windows)
+        delete window.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     g_program = nullptr;
 }
@@ -51,14 +53,22 @@ bool Program::running() {
     return g_program != nullptr;
 }
 
+QPointer<QWidget>& Program::slotFor(const std::type_info& type) {
+    for (auto& [t, window] : windows_)
+        if (t == type)
+            return window;
+    windows_.emplace_back(type, nullptr);
+    return windows_.back().second;
+}
+
 template <class W> W* Program::use() {
-    QPointer<QWidget>& slot = windows_[typeid(W)];
-    if (!slot) {
-        W* window = new W();
-        slot = window;
-        window->Form_Load();
-    }
-    return static_cast<W*>(slot.data());
+    if (QWidget* existing = slotFor(typeid(W)))
+        return static_cast<W*>(existing);
+    W* window = new W();
+    // Building the window may have used others and grown the list: look again.
+    slotFor(typeid(W)) = window;
+    window->Form_Load();
+    return window;
 }
 
 Form1* Program::form1() {
@@ -103,13 +113,14 @@ void Program::unload(QWidget* window) {
 
 void Program::endProgram() {
     ended_ = true;
-    for (auto& [type, slot] : windows_) {
+    const auto windows = std::move(windows_);
+    windows_.clear();
+    for (const auto& [type, slot] : windows) {
         if (slot) {
             slot->hide();
             slot->deleteLater();
         }
     }
-    windows_.clear();
     QCoreApplication::quit();
 }
 

@@ -4,8 +4,9 @@
 
 #include <QPointer>
 #include <QWidget>
-#include <map>
 #include <typeindex>
+#include <utility>
+#include <vector>
 
 namespace tess {
 
@@ -46,8 +47,10 @@ public:
 
     // Whether the window exists, without creating it.
     template <class W> bool exists() const {
-        auto it = windows_.find(typeid(W));
-        return it != windows_.end() && it->second;
+        for (const auto& [type, window] : windows_)
+            if (type == typeid(W))
+                return !window.isNull();
+        return false;
     }
     void unload(QWidget* window);
     // Every window closes at once; no handler of theirs runs afterwards.
@@ -56,9 +59,12 @@ public:
 
 private:
     template <class W> W* use();
+    QPointer<QWidget>& slotFor(const std::type_info& type);
 
     Session session_;
-    std::map<std::type_index, QPointer<QWidget>> windows_;
+    // A short list searched in order of first use: the main window, asked for many
+    // times per file in a batch, stands first.
+    std::vector<std::pair<std::type_index, QPointer<QWidget>>> windows_;
     bool ended_ = false;
 };
 
