@@ -23,7 +23,9 @@ QString descriptorPath(const QString& saveFolder, const QString& name, QChar sep
 }
 
 QString logSeparatorLine() {
-    return QString(140, QLatin1Char('-'));
+    // One shared text: a batch logs it twice per file.
+    static const QString line(140, QLatin1Char('-'));
+    return line;
 }
 
 } // namespace tess
