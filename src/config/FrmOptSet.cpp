@@ -9,6 +9,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 namespace tess {
 
@@ -31,6 +34,34 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
     return b;
 }
 
+// The options window's check box carries a caption of two lines.
+class WrappingCheckBox : public CheckBox {
+public:
+    using CheckBox::CheckBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton opt;
+        initStyleOption(&opt);
+        const QString caption = opt.text;
+        opt.text.clear();
+        p.drawControl(QStyle::CE_CheckBox, opt);
+        const QRect textRect = style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, this);
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                 QPalette::WindowText));
+        p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption);
+        if (hasFocus()) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = textRect;
+            p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+        }
+    }
+    // The whole caption answers a click, not only its first line.
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
 } // namespace
 
 FrmOptSet::FrmOptSet() {
@@ -43,13 +74,14 @@ FrmOptSet::FrmOptSet() {
     Frame1 = named(new QGroupBox(QStringLiteral("Tessavane: Options"), this), "Frame1");
     placeTwips(Frame1, 120, 60, 7695, 3675);
 
-    chkBlankline = named(
-        new CheckBox(QStringLiteral("Make 1st Line BLANK for compatibility. ( This may help if "
-                                    "you get errors while downloading to your phone, otherwise "
-                                    "leave unchecked)."),
-                     Frame1),
-        "chkBlankline");
-    placeTwips(chkBlankline, 120, 240, 7455, 375);
+    chkBlankline =
+        named(new WrappingCheckBox(
+                  QStringLiteral("Make 1st Line BLANK for compatibility. ( This may help if "
+                                 "you get errors while downloading to your phone, otherwise "
+                                 "leave unchecked)."),
+                  Frame1),
+              "chkBlankline");
+    placeTwips(chkBlankline, 120, 240, 7455, 435);
 
     // Left column: save folder, then URL. Right column: vendor, then version.
     Label1 =
