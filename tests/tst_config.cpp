@@ -470,6 +470,11 @@ void TestConfig::optionsWindowControls() {
         QVERIFY(!b->autoDefault() && !b->isDefault());
 
     QCOMPARE(o->focusWidget(), static_cast<QWidget*>(o->chkBlankline));
+    // The caption takes two lines; a click on the second one ticks the box too.
+    QTest::mouseClick(o->chkBlankline, Qt::LeftButton, {},
+                      QPoint(o->chkBlankline->width() / 2, o->chkBlankline->height() - 3));
+    QCOMPARE(o->chkBlankline->value(), 1);
+    QCOMPARE(fx->program->session().blankLine, QStringLiteral("1"));
     const QList<QWidget*> order{o->txtGCD,     o->Cmndbrowse, o->txtVendor, o->txtURL,
                                 o->txtVersion, o->CMNDCANCEL, o->CMNDOK};
     QWidget* w = o->chkBlankline;
