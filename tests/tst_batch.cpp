@@ -3,6 +3,7 @@
 #include "batch/frmBatch.h"
 #include "batch/frmBatchSet.h"
 #include "config/Form2.h"
+#include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
 #include "platform/Controls.h"
 #include "platform/DirList.h"
@@ -82,6 +83,10 @@ private Q_SLOTS:
     void blankLineBoxDecides();
     void windowsReappearWithOldValues();
     void browseClearsBusyFlag();
+    void loadDefaultsCopiesConfiguration();
+    void loadDefaultsOnShortFile();
+    void chooserFillsBatchWindow();
+    void chooserCreatesHiddenBatchWindow();
 
 private:
     frmBatch* openPicker();
@@ -622,6 +627,100 @@ void TestBatch::browseClearsBusyFlag() {
     click(s->Cmndbrowse);
     QVERIFY(!session().autoUrlBusy);
     QVERIFY(Program::get().exists<Form2>());
+}
+
+void TestBatch::loadDefaultsCopiesConfiguration() {
+    const QString a = media("ring.mid", "1");
+    setMain("old", "0.1", "Old", "http://old/");
+    frmBatchSet* s = continueWith({a});
+    s->txtVersion->setText("edited");
+
+    // Before any file was chosen the URL is the default URL with "/" appended.
+    writeFile(fx->appDir.filePath("config.cfg"),
+              "1\r\n" + saveDir.toUtf8() + "\r\nhttp://host/tones\r\nAcme\r\n2.5\r\n");
+    click(s->Command3);
+    QCOMPARE(s->txtsave->text(), saveDir);
+    QCOMPARE(s->txtVersion->text(), QStringLiteral("2.5"));
+    QCOMPARE(s->txtVendor->text(), QStringLiteral("Acme"));
+    QCOMPARE(s->txtURL->text(), QStringLiteral("http://host/tones/"));
+    QCOMPARE(logLines(f).first(), QStringLiteral("Tessavane Configuration file Loaded."));
+    // The batch window's own box stays as it was; the main window's follows the file.
+    QCOMPARE(s->chkBlankline->value(), 0);
+    QCOMPARE(f->chkBlankline->value(), 1);
+
+    // The run: the box of the batch window decides, Auto URL names each file.
+    click(s->cmndRun);
+    QCOMPARE(readFile(saveDir + "/ring.gcd"),
+             descriptor("audio/midi", "ring", "2.5", "Acme", "http://host/tones/ring.mid", 1));
+    QCOMPARE(f->chkBlankline->value(), 0);
+
+    // With a file chosen, the URL shows base + that file's name.
+    click(openPicker()->Command1);
+    click(s->Command3);
+    QCOMPARE(s->txtURL->text(), QStringLiteral("http://host/tones/ring.mid"));
+    QCOMPARE(f->txtURL->background(), QColor(0, 192, 0));
+}
+
+void TestBatch::loadDefaultsOnShortFile() {
+    setMain("keep", "1", "V", "u");
+    frmBatchSet* s = continueWith({media("a.mid", "1")});
+    s->txtsave->setText("typed");
+    writeFile(fx->appDir.filePath("config.cfg"), "0\r\nelsewhere\r\n");
+    click(s->Command3);
+    const QStringList shown = MessageBox::takeRecorded();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains("seems to be corrupt"), qPrintable(shown[0]));
+    QVERIFY(Program::get().frmOptSet()->isVisible());
+    // The main window is unchanged, and the batch window takes its values.
+    QCOMPARE(f->txtsave->text(), QStringLiteral("keep"));
+    QCOMPARE(s->txtsave->text(), QStringLiteral("keep"));
+    QCOMPARE(s->txtURL->text(), QStringLiteral("u"));
+}
+
+void TestBatch::chooserFillsBatchWindow() {
+    frmBatchSet* s = continueWith({media("a.mid", "1")});
+    click(s->Cmndbrowse);
+    Form2* chooser = Program::get().form2();
+    QVERIFY(chooser->isVisible());
+    QVERIFY(chooser->Dir1->setPath(saveDir));
+    click(chooser->CMNDOK);
+    const QString folder = QDir::toNativeSeparators(saveDir);
+    QCOMPARE(s->txtsave->text(), folder);
+    QCOMPARE(f->txtsave->text(), folder);
+    QCOMPARE(logLines(f).first(), "Will Save GCD's to:" + folder);
+
+    // Chosen for the options window, the folder leaves the batch window alone.
+    click(Program::get().frmOptSet()->Cmndbrowse);
+    chooser = Program::get().form2();
+    QVERIFY(chooser->Dir1->setPath(mediaDir));
+    click(chooser->CMNDOK);
+    QCOMPARE(s->txtsave->text(), folder);
+    QCOMPARE(Program::get().frmOptSet()->txtGCD->text(), QDir::toNativeSeparators(mediaDir));
+
+    // The run writes into the chosen folder.
+    click(s->cmndRun);
+    QVERIFY(QFile::exists(saveDir + "/a.gcd"));
+}
+
+void TestBatch::chooserCreatesHiddenBatchWindow() {
+    setMain("main", "1", "V", "u");
+    click(f->Cmndbrowse);
+    Form2* chooser = Program::get().form2();
+    QVERIFY(chooser->Dir1->setPath(saveDir));
+    click(chooser->CMNDOK);
+    QVERIFY(Program::get().exists<frmBatchSet>());
+    frmBatchSet* s = Program::get().frmBatchSetWindow();
+    QVERIFY(!s->isVisible());
+    // Created from the main window's fields, then given the folder.
+    QCOMPARE(s->txtsave->text(), QDir::toNativeSeparators(saveDir));
+    QCOMPARE(s->txtVendor->text(), QStringLiteral("V"));
+
+    // "Continue..." shows that window as it is.
+    setMain("later", "2", "W", "x");
+    QCOMPARE(continueWith({media("a.mid", "1")}), s);
+    QVERIFY(s->isVisible());
+    QCOMPARE(s->txtsave->text(), QDir::toNativeSeparators(saveDir));
+    QCOMPARE(s->txtVendor->text(), QStringLiteral("V"));
 }
 
 QTEST_MAIN(TestBatch)
