@@ -88,10 +88,20 @@ bool folderExists(const QString& path) {
 }
 
 std::optional<qint64> fileSize(const QString& path) {
+    if (path.isEmpty())
+        return std::nullopt;
+#ifndef _WIN32
+    // One stat call; a batch asks once per file.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<qint64>(st.st_size);
+#else
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile())
+    if (!info.isFile())
         return std::nullopt;
     return info.size();
+#endif
 }
 
 FileResult replaceFile(const QString& path, const QByteArray& bytes) {
