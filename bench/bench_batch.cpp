@@ -1,15 +1,17 @@
 // Times a batch run over N generated media files in the real windows against a
 // bare loop that writes the same N descriptors with plain POSIX calls.
 //
-//   bench_batch [-v] [-r ROUNDS] [N ...]      (defaults: 3 rounds, N = 10000)
+//   bench_batch [-v] [-a] [-r ROUNDS] [N ...]      (defaults: 3 rounds, N = 10000)
 //
 // Each round writes into fresh folders, the two sides taking turns to go first,
 // since the file system's cost for creating files drifts as a disk fills and
 // empties. For each N it prints the best time of each side over the rounds,
-// their ratio, and the CPU seconds (user + system) of the best rounds.
+// their ratio, and the CPU seconds (user + system) of the best rounds. With -a the
+// run has Auto URL ReNaming on, so every descriptor's URL is base + its file name.
 
 #include "batch/frmBatch.h"
 #include "batch/frmBatchSet.h"
+#include "core/FrmGetURL.h"
 #include "platform/AppInfo.h"
 #include "platform/Controls.h"
 #include "platform/DirList.h"
@@ -38,6 +40,8 @@
 using namespace tess;
 
 namespace {
+
+bool autoUrl = false;
 
 struct Timing {
     double wall = 0;
@@ -106,8 +110,8 @@ Timing bareLoop(const std::string& mediaDir, const std::string& saveDir, int n) 
         std::string text = "Content-Type: ";
         text += kTypes[i % 4];
         text += "\r\nContent-Name: " + stem + "\r\nContent-Version: 1.0\r\nContent-Vendor: Bench" +
-                "\r\nContent-URL: http://example.com/wap/\r\nContent-Size: " +
-                std::to_string(st.st_size) + "\r\n";
+                "\r\nContent-URL: http://example.com/wap/" + (autoUrl ? name : std::string()) +
+                "\r\nContent-Size: " + std::to_string(st.st_size) + "\r\n";
         const std::string target = saveDir + "/" + stem + ".gcd";
         std::string tmp = saveDir + "/.tess-" + stem + ".gcd.XXXXXX";
         const int fd = ::mkstemp(tmp.data());
@@ -132,6 +136,10 @@ Timing batchRun(const QString& appDir, const QString& mediaDir, const QString& s
     f->txtVendor->setText(QStringLiteral("Bench"));
     f->txtURL->setText(QStringLiteral("http://example.com/wap/"));
     f->txtsave->setText(saveDir);
+    if (autoUrl) {
+        f->CMNDURL->click();
+        program.frmGetURL()->CMNDOK->click();
+    }
 
     f->CMNDBatch->click();
     frmBatch* picker = program.frmBatchWindow();
@@ -192,6 +200,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "-v")
             verbose = true;
+        else if (std::string(argv[i]) == "-a")
+            autoUrl = true;
         else if (std::string(argv[i]) == "-r" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
         else
@@ -248,7 +258,8 @@ int main(int argc, char** argv) {
             QDir(runDir).removeRecursively();
             QDir(bareDir).removeRecursively();
         }
-        std::printf("N = %d, best of %d rounds\n", n, rounds);
+        std::printf("N = %d, best of %d rounds%s\n", n, rounds,
+                    autoUrl ? ", Auto URL ReNaming on" : "");
         std::printf("  batch run: %7.3f s  (cpu user %.3f s, system %.3f s)\n", bestRun.wall,
                     bestRun.user, bestRun.sys);
         std::printf("  bare loop: %7.3f s  (cpu user %.3f s, system %.3f s)\n", bestBare.wall,
