@@ -8,10 +8,37 @@
 #include "shell/Form1.h"
 
 #include <QListWidget>
+#include <QPointer>
+#include <vector>
 
 namespace tess::BatchCode {
 
 namespace {
+
+// The name and URL boxes are rewritten for every file, and a text box lays its
+// text out at each write. Nothing is drawn until the run ends, so while it runs
+// they keep their texts without showing them; the display comes back at the end.
+class UnshownWhileRunning {
+public:
+    explicit UnshownWhileRunning(std::initializer_list<QLineEdit*> boxes) {
+        for (QLineEdit* box : boxes) {
+            if (box->echoMode() == QLineEdit::Normal) {
+                box->setEchoMode(QLineEdit::NoEcho);
+                boxes_.push_back(box);
+            }
+        }
+    }
+    ~UnshownWhileRunning() {
+        for (const QPointer<QLineEdit>& box : boxes_)
+            if (box)
+                box->setEchoMode(QLineEdit::Normal);
+    }
+    UnshownWhileRunning(const UnshownWhileRunning&) = delete;
+    UnshownWhileRunning& operator=(const UnshownWhileRunning&) = delete;
+
+private:
+    std::vector<QPointer<QLineEdit>> boxes_;
+};
 
 QString failureLine(const QString& entry, const QString& reason) {
     QString line = QStringLiteral("Could not process ") + entry + QStringLiteral(": ") + reason;
@@ -37,6 +64,7 @@ void RunBatch() {
 
     s.batchPosition = 0;
     s.batchCount = list->count();
+    const UnshownWhileRunning quiet{f->txtname, f->txtURL};
     while (s.batchPosition < s.batchCount) {
         const QString entry = list->item(s.batchPosition)->text();
         s.selectedFilePath = entry;

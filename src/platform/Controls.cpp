@@ -27,7 +27,12 @@ TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {
 }
 
 void TextBox::setBackground(const QColor& c) {
-    QPalette pal = palette();
+    // The URL box is coloured at every automatic rename; an unchanged colour would
+    // still resolve and hand a new palette to the box.
+    const QPalette& current = palette();
+    if (current.isBrushSet(QPalette::Active, QPalette::Base) && current.color(QPalette::Base) == c)
+        return;
+    QPalette pal = current;
     pal.setColor(QPalette::Base, c);
     setPalette(pal);
 }
