@@ -26,6 +26,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <sys/resource.h>
@@ -131,6 +132,10 @@ Timing batchRun(const QString& appDir, const QString& mediaDir, const QString& s
     AppInfo::setPathForTesting(appDir);
     Program program;
     Form1* f = program.form1();
+    // First start without config.cfg: its message was answered, the options window
+    // is not wanted here.
+    MessageBox::takeRecorded();
+    f->tmroptset->stop();
     f->show();
     f->txtVersion->setText(QStringLiteral("1.0"));
     f->txtVendor->setText(QStringLiteral("Bench"));

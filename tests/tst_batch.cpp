@@ -78,6 +78,7 @@ private Q_SLOTS:
     void runDuplicateAndSameNames();
     void missingFileInTheMiddle();
     void missingSaveFolderLogsEveryEntry();
+    void shortNameIsLogged();
     void autoUrlUneditedFollowsEachFile();
     void autoUrlEditedSwitchesOff();
     void blankLineBoxDecides();
@@ -427,6 +428,8 @@ void TestBatch::runThreeEntries() {
     QCOMPARE(f->txtVendor->text(), QStringLiteral("Orlwick"));
     QCOMPARE(f->txtURL->text(), url);
     QCOMPARE(f->txtname->text(), QStringLiteral("gamma"));
+    QCOMPARE(f->txtname->displayText(), QStringLiteral("gamma"));
+    QCOMPARE(f->txtURL->displayText(), url);
     QCOMPARE(f->lblsize->text(), QStringLiteral("4096"));
     QCOMPARE(f->lbltype->text(), QStringLiteral("image/jpeg"));
     QCOMPARE(session().selectedFilePath, QDir::toNativeSeparators(c));
@@ -536,6 +539,21 @@ void TestBatch::missingSaveFolderLogsEveryEntry() {
     QCOMPARE(log.at(1), completeLine(2));
 }
 
+void TestBatch::shortNameIsLogged() {
+    const QString shortName = media("abc", "1");
+    const QString ok = media("ok.png", "22");
+    frmBatchSet* s = continueWith({shortName, ok});
+    s->txtsave->setText(saveDir);
+    click(s->cmndRun);
+    QCOMPARE(QDir(saveDir).entryList(QDir::Files | QDir::Hidden), QStringList{"ok.gcd"});
+    const QStringList failures = logLines(f).filter("Could not process ");
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures[0].startsWith("Could not process " + QDir::toNativeSeparators(shortName)),
+             qPrintable(failures[0]));
+    QVERIFY2(failures[0].contains("shorter than four"), qPrintable(failures[0]));
+    QCOMPARE(logLines(f).at(1), completeLine(2));
+}
+
 void TestBatch::autoUrlUneditedFollowsEachFile() {
     const QString a = media("ring.mid", "1");
     const QString b = media("pic.png", "22");
@@ -552,6 +570,7 @@ void TestBatch::autoUrlUneditedFollowsEachFile() {
     QCOMPARE(readFile(saveDir + "/pic.gcd"),
              descriptor("image/png", "pic", "1", "V", "http://host/wap/pic.png", 2));
     QCOMPARE(f->txtURL->text(), QStringLiteral("http://host/wap/pic.png"));
+    QCOMPARE(f->txtURL->displayText(), QStringLiteral("http://host/wap/pic.png"));
     QCOMPARE(f->txtURL->background(), QColor(0, 192, 0));
 }
 
