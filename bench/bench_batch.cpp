@@ -215,6 +215,12 @@ int main(int argc, char** argv) {
     if (sizes.empty())
         sizes.push_back(10000);
 
+    struct Result {
+        int n;
+        double run;
+        double bare;
+    };
+    std::vector<Result> results;
     for (int n : sizes) {
         QTemporaryDir work;
         const QString mediaDir = work.filePath(QStringLiteral("media"));
@@ -272,7 +278,13 @@ int main(int argc, char** argv) {
         std::printf("  ratio:     %7.2f\n", bestRun.wall / bestBare.wall);
         std::printf("  repaint after the run: %.3f s\n", repaint);
         std::fflush(stdout);
+        results.push_back({n, bestRun.wall, bestBare.wall});
     }
+    // How the time grows with N, against the bare loop's own growth on this disk.
+    for (std::size_t i = 1; i < results.size(); ++i)
+        std::printf("N = %d against N = %d: batch run x%.1f, bare loop x%.1f\n", results[i].n,
+                    results[0].n, results[i].run / results[0].run,
+                    results[i].bare / results[0].bare);
     if (!MessageBox::takeRecorded().isEmpty()) {
         std::fprintf(stderr, "message boxes were shown\n");
         return 1;
