@@ -1,0 +1,62 @@
+#pragma once
+
+#include "lpc.h"
+#include "qcelp_frame.h"
+#include "synthesis.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace pvconv {
+
+struct EncoderOptions {
+    // Perceptual weighting W(z) = A(z/gamma1) / A(z/gamma2).
+    float gamma1 = 0.9f;
+    float gamma2 = 0.6f;
+    // Centre of the 240-sample LPC analysis window, in samples from the frame start.
+    int analysisCentre = 130;
+};
+
+// Full-rate QCELP-13K encoder. Every search runs against the decoder's own
+// synthesis (pitch filter with the half-sample lag, circular codebook, LSP
+// interpolation, bandwidth widening), and the encoder keeps the decoder's
+// filter memories, so what it chooses is what a phone rebuilds.
+class Encoder {
+public:
+    explicit Encoder(EncoderOptions options = {});
+
+    // Encodes a whole recording; the last frame is padded with silence.
+    // Returns ceil(samples / 160) packets.
+    std::vector<FullRatePayload> encode(const std::vector<int16_t>& samples);
+
+    // Encodes the frame at signal[0..159]. signal must stay readable from
+    // kHistory samples before to kLookahead samples after the frame.
+    FullRateFrame encodeFrame(const float* signal);
+
+    static constexpr int kHistory = 160;
+    static constexpr int kLookahead = 240;
+
+private:
+    struct PitchChoice {
+        int lag = 0; // 0: pitch filter off
+        int frac = 0;
+        int code = 0; // gain (code + 1) / 4
+    };
+
+    bool analyse(const float* signal, Lspf& lspf) const;
+    std::array<uint8_t, 5> quantiseLspf(const Lspf& target) const;
+    PitchChoice searchPitch(const float* x, const float* h, const float* exc) const;
+
+    EncoderOptions opt_;
+    float window_[240];
+    float lagWindow_[kLpcOrder + 1];
+    Lspf prevLspfQ_;
+    Lspf prevLspfU_;
+    std::array<uint8_t, 5> prevLspv_{};
+    float exc_[kPitchMemory + kFrameSize];
+    float synMem_[kLpcOrder];
+    float errMem_[kLpcOrder];
+    float werrMem_[kLpcOrder];
+};
+
+} // namespace pvconv
