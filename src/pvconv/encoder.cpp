@@ -47,11 +47,20 @@ void weighting(const Lpc& num, const Lpc& den, const float* x, float* y, int n, 
     std::copy(yb + kLpcOrder, yb + kLpcOrder + n, y);
 }
 
+// Four partial sums let the compiler use vector instructions without
+// reassociating on its own; n is a multiple of 2 here (10 or 40).
 float dot(const float* a, const float* b, int n) {
-    float s = 0.0f;
-    for (int i = 0; i < n; ++i)
-        s += a[i] * b[i];
-    return s;
+    float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i)
+        s0 += a[i] * b[i];
+    return (s0 + s1) + (s2 + s3);
 }
 
 // Zero-state response of the weighted synthesis filter to v (length kSub).
@@ -146,7 +155,7 @@ std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target) const {
         float value[kLpcOrder];
         uint8_t index[5];
     };
-    constexpr int kKeep = 8;
+    constexpr int kKeep = 4;
     Path paths[kKeep];
     int count = 1;
     paths[0].dist = 0.0f;
@@ -223,21 +232,39 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
     Cand best[kKeep];
     int count = 0;
     float v[kSub];
+    // Energies of the sliding windows of past excitation, updated one lag at a time.
+    double eInt = 0.0, eHalf = 0.0;
+    for (int n = 0; n < kSub; ++n) {
+        eInt += static_cast<double>(exc[n - kSub]) * exc[n - kSub];
+        eHalf +=
+            static_cast<double>(half[kHalfFrom - kSub - 3 + n]) * half[kHalfFrom - kSub - 3 + n];
+    }
     for (int lag = kMinLag; lag <= kMaxLag; ++lag) {
+        if (lag > kSub) {
+            const float in = exc[-lag], out = exc[kSub - lag];
+            eInt += static_cast<double>(in) * in - static_cast<double>(out) * out;
+        }
+        if (lag > kSub + 3 && lag <= kMaxFracLag) {
+            const float in = half[kHalfFrom - lag], out = half[kHalfFrom + kSub - lag];
+            eHalf += static_cast<double>(in) * in - static_cast<double>(out) * out;
+        }
         for (int frac = 0; frac <= (lag <= kMaxFracLag ? 1 : 0); ++frac) {
             const float* vp;
+            float ev;
             if (!frac && lag >= kSub) {
                 vp = exc - lag;
+                ev = static_cast<float>(eInt);
             } else if (frac && lag >= kSub + 3) {
                 vp = half + kHalfFrom - lag;
+                ev = static_cast<float>(eHalf);
             } else {
                 adaptiveVector(exc, lag, frac, 1.0f, v);
                 vp = v;
+                ev = dot(vp, vp, kSub);
             }
             const float c = dot(d, vp, kSub);
             if (c <= 0.0f)
                 continue;
-            const float ev = dot(vp, vp, kSub);
             if (ev <= 0.0f)
                 continue;
             const float score = c * c / ev;
@@ -255,35 +282,39 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
         }
     }
 
+    // Rank the candidates by their error with the best quantised gain. The
+    // vector of a short lag depends on the gain, since the decoder feeds the
+    // subframe's own output back; rank with unit gain, then settle the gain of
+    // the winner with the exact vector.
     PitchChoice choice;
     float bestErr = 0.0f; // leaving the pitch filter off changes nothing
     float y[kSub];
     for (int i = 0; i < count; ++i) {
         const int lag = best[i].lag, frac = best[i].frac;
-        const bool selfRef = frac ? lag < kSub + 3 : lag < kSub;
-        if (selfRef) {
-            // Short lags repeat the gain inside the subframe: build the vector
-            // with each gain as the decoder would.
-            for (int code = 0; code < 8; ++code) {
-                adaptiveVector(exc, lag, frac, 0.25f * static_cast<float>(code + 1), v);
-                filterH(h, v, y);
-                const float err = dot(y, y, kSub) - 2.0f * dot(x, y, kSub);
-                if (err < bestErr) {
-                    bestErr = err;
-                    choice = {lag, frac, code};
-                }
+        adaptiveVector(exc, lag, frac, 1.0f, v);
+        filterH(h, v, y);
+        const float yy = dot(y, y, kSub), xy = dot(x, y, kSub);
+        for (int code = 0; code < 8; ++code) {
+            const float g = 0.25f * static_cast<float>(code + 1);
+            const float err = g * g * yy - 2.0f * g * xy;
+            if (err < bestErr) {
+                bestErr = err;
+                choice = {lag, frac, code};
             }
-        } else {
-            adaptiveVector(exc, lag, frac, 1.0f, v);
+        }
+    }
+    const bool selfRef = choice.frac ? choice.lag < kSub + 3 : choice.lag < kSub;
+    if (choice.lag && selfRef) {
+        bestErr = 0.0f;
+        const PitchChoice found = choice;
+        choice = {};
+        for (int code = 0; code < 8; ++code) {
+            adaptiveVector(exc, found.lag, found.frac, 0.25f * static_cast<float>(code + 1), v);
             filterH(h, v, y);
-            const float yy = dot(y, y, kSub), xy = dot(x, y, kSub);
-            for (int code = 0; code < 8; ++code) {
-                const float g = 0.25f * static_cast<float>(code + 1);
-                const float err = g * g * yy - 2.0f * g * xy;
-                if (err < bestErr) {
-                    bestErr = err;
-                    choice = {lag, frac, code};
-                }
+            const float err = dot(y, y, kSub) - 2.0f * dot(x, y, kSub);
+            if (err < bestErr) {
+                bestErr = err;
+                choice = {found.lag, found.frac, code};
             }
         }
     }
@@ -370,15 +401,38 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
                     ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
             }
 
-            float bestErr = std::numeric_limits<float>::max();
-            int bestStart = 0, bestLevel = 0;
-            bool bestNeg = false;
+            // Rank the 128 vectors by their best unquantised match, then
+            // quantise the gain of the leaders and keep the smallest error.
+            float cs[128], score[128];
             for (int st = 0; st < 128; ++st) {
                 const float c = dot(t, ys[st], kUnit);
                 const float yy = dot(ys[st], ys[st], kUnit);
-                const float ac = std::fabs(c);
-                const float want = yy > 0.0f ? ac / yy : 0.0f;
-                // Nearest levels around the ideal gain.
+                cs[st] = c;
+                score[st] = c * c / yy;
+            }
+            constexpr int kLeaders = 6;
+            int leader[kLeaders];
+            int nLeaders = 0;
+            for (int st = 0; st < 128; ++st) {
+                if (nLeaders == kLeaders && score[st] <= score[leader[kLeaders - 1]])
+                    continue;
+                int at = std::min(nLeaders, kLeaders - 1);
+                while (at > 0 && score[leader[at - 1]] < score[st]) {
+                    leader[at] = leader[at - 1];
+                    --at;
+                }
+                leader[at] = st;
+                if (nLeaders < kLeaders)
+                    ++nLeaders;
+            }
+            float bestErr = std::numeric_limits<float>::max();
+            int bestStart = 0, bestLevel = 0;
+            bool bestNeg = false;
+            for (int li = 0; li < nLeaders; ++li) {
+                const int st = leader[li];
+                const float yy = dot(ys[st], ys[st], kUnit);
+                const float ac = std::fabs(cs[st]);
+                const float want = ac / yy;
                 int hi = 0;
                 while (hi < lv.count - 1 && lv.gain[hi] < want)
                     ++hi;
@@ -389,7 +443,7 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
                         bestErr = err;
                         bestStart = st;
                         bestLevel = l;
-                        bestNeg = c < 0.0f;
+                        bestNeg = cs[st] < 0.0f;
                     }
                 }
             }

@@ -59,20 +59,29 @@ double chebyshev(const double f[6], double x) {
     return x * b1 - b2 + c[0];
 }
 
-// Roots in (0, pi) of the Chebyshev form, scanned on a fine grid and refined by bisection.
+// Grid of x = cos(w) for the root scan, uniform in w over [0, pi].
+constexpr int kGrid = 256;
+struct CosGrid {
+    double x[kGrid + 1];
+    CosGrid() {
+        for (int i = 0; i <= kGrid; ++i)
+            x[i] = std::cos(M_PI * i / kGrid);
+    }
+};
+
+// Roots w in (0, pi) of the Chebyshev form: sign changes on the grid, refined
+// by bisection in x (cos is monotonic there, so no cosine per step).
 int findRoots(const double f[6], double* roots, int maxRoots) {
-    constexpr int kGrid = 512;
+    static const CosGrid grid;
     int found = 0;
-    double w0 = 0.0;
-    double v0 = chebyshev(f, 1.0);
+    double v0 = chebyshev(f, grid.x[0]);
     for (int i = 1; i <= kGrid && found < maxRoots; ++i) {
-        const double w1 = M_PI * i / kGrid;
-        const double v1 = chebyshev(f, std::cos(w1));
+        const double v1 = chebyshev(f, grid.x[i]);
         if ((v0 <= 0.0 && v1 > 0.0) || (v0 >= 0.0 && v1 < 0.0)) {
-            double lo = w0, hi = w1, vlo = v0;
-            for (int it = 0; it < 30; ++it) {
+            double lo = grid.x[i - 1], hi = grid.x[i], vlo = v0;
+            for (int it = 0; it < 24; ++it) {
                 const double mid = 0.5 * (lo + hi);
-                const double vm = chebyshev(f, std::cos(mid));
+                const double vm = chebyshev(f, mid);
                 if ((vm <= 0.0) == (vlo <= 0.0)) {
                     lo = mid;
                     vlo = vm;
@@ -80,9 +89,8 @@ int findRoots(const double f[6], double* roots, int maxRoots) {
                     hi = mid;
                 }
             }
-            roots[found++] = 0.5 * (lo + hi);
+            roots[found++] = std::acos(0.5 * (lo + hi));
         }
-        w0 = w1;
         v0 = v1;
     }
     return found;

@@ -59,13 +59,6 @@ void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16]) {
     }
 }
 
-float halfSample(const float* x) {
-    float v = 0.0f;
-    for (int j = 0; j < 4; ++j)
-        v += tables::kHammSinc[j] * (x[j - 4] + x[3 - j]);
-    return v;
-}
-
 void pitchFilterFrame(float* mem, const float* in, const float gain[4], const int lag[4],
                       const int frac[4], float* result) {
     float* out = mem + kPitchMemory;

@@ -38,8 +38,12 @@ inline float codebookSample(int c, int n) {
 // Signed codebook gains and effective indices of the 16 codebook subframes.
 void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16]);
 
-// Half-sample interpolation around position p - 0.5 of buffer x.
-float halfSample(const float* x);
+// Half-sample interpolation at x - 0.5, from x[-4] to x[3].
+inline float halfSample(const float* x) {
+    const float* h = tables::kHammSinc;
+    return h[0] * (x[-4] + x[3]) + h[1] * (x[-3] + x[2]) + h[2] * (x[-2] + x[1]) +
+           h[3] * (x[-1] + x[0]);
+}
 
 // Runs the pitch synthesis filter over one frame: mem holds kPitchMemory
 // past outputs followed by room for 160 new ones; in is the codebook signal.
