@@ -2,10 +2,12 @@
 # Quality and speed benchmark of pvconv. Makes its own clips (espeak-ng
 # speech, sox tones), encodes them, decodes them with ffmpeg and prints
 # segmental SNR, log-spectral distance and speed per clip.
-#   bench/pvconv/run-bench.sh [BUILD_DIR]      (default: build)
+#   bench/pvconv/run-bench.sh [BUILD_DIR [BENCH OPTIONS...]]   (default: build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build}"
+shift $(( $# > 0 ? 1 : 0 ))
+BENCH_OPTIONS=("$@") # passed on to pvconv_bench, e.g. --gamma2=0.5
 for tool in ffmpeg sox espeak-ng; do
     command -v "$tool" >/dev/null || { echo "run-bench.sh: $tool is needed" >&2; exit 1; }
 done
@@ -39,4 +41,5 @@ sox -n -r 8000 -c 1 -b 16 "$clips/chord_c_major.wav" synth 3 sine 261.63 sine 32
     sine 392 remix - vol 0.5
 sox -n -r 8000 -c 1 -b 16 "$clips/sweep.wav" synth 3 sine 100-3500 vol 0.4
 
-"$build/bin/pvconv_bench" "$clips"/*.wav
+"$build/bin/pvconv_bench" "${BENCH_OPTIONS[@]}" "$clips"/*.wav
+if [ -n "${KEEP_CLIPS:-}" ]; then mkdir -p "$KEEP_CLIPS"; cp "$clips"/*.wav "$KEEP_CLIPS"/; fi

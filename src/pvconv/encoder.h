@@ -11,10 +11,10 @@ namespace pvconv {
 
 struct EncoderOptions {
     // Perceptual weighting W(z) = A(z/gamma1) / A(z/gamma2).
-    float gamma1 = 0.9f;
-    float gamma2 = 0.6f;
+    float gamma1 = 0.94f;
+    float gamma2 = 0.5f;
     // Centre of the 240-sample LPC analysis window, in samples from the frame start.
-    int analysisCentre = 130;
+    int analysisCentre = 140;
 };
 
 // Full-rate QCELP-13K encoder. Every search runs against the decoder's own
