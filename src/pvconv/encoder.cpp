@@ -48,17 +48,17 @@ void weighting(const Lpc& num, const Lpc& den, const float* x, float* y, int n, 
 }
 
 // Four partial sums let the compiler use vector instructions without
-// reassociating on its own; n is a multiple of 2 here (10 or 40).
-float dot(const float* a, const float* b, int n) {
+// reassociating on its own; N is 10 or 40 here.
+template <int N> inline float dot(const float* a, const float* b) {
     float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
     int i = 0;
-    for (; i + 4 <= n; i += 4) {
+    for (; i + 4 <= N; i += 4) {
         s0 += a[i] * b[i];
         s1 += a[i + 1] * b[i + 1];
         s2 += a[i + 2] * b[i + 2];
         s3 += a[i + 3] * b[i + 3];
     }
-    for (; i < n; ++i)
+    for (; i < N; ++i)
         s0 += a[i] * b[i];
     return (s0 + s1) + (s2 + s3);
 }
@@ -78,7 +78,8 @@ void filterH(const float* h, const float* v, float* y) {
 // and, for lags shorter than the subframe, into its own output.
 void adaptiveVector(const float* past, int lag, int frac, float gain, float* v) {
     float buf[kPitchMemory + kSub];
-    std::copy(past - kPitchMemory, past, buf);
+    const int need = std::min(lag + 4, kPitchMemory); // oldest sample the filter reads
+    std::copy(past - need, past, buf + kPitchMemory - need);
     float* out = buf + kPitchMemory;
     for (int n = 0; n < kSub; ++n) {
         const float* p = out + n - lag;
@@ -260,9 +261,9 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
             } else {
                 adaptiveVector(exc, lag, frac, 1.0f, v);
                 vp = v;
-                ev = dot(vp, vp, kSub);
+                ev = dot<kSub>(vp, vp);
             }
-            const float c = dot(d, vp, kSub);
+            const float c = dot<kSub>(d, vp);
             if (c <= 0.0f)
                 continue;
             if (ev <= 0.0f)
@@ -293,7 +294,7 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
         const int lag = best[i].lag, frac = best[i].frac;
         adaptiveVector(exc, lag, frac, 1.0f, v);
         filterH(h, v, y);
-        const float yy = dot(y, y, kSub), xy = dot(x, y, kSub);
+        const float yy = dot<kSub>(y, y), xy = dot<kSub>(x, y);
         for (int code = 0; code < 8; ++code) {
             const float g = 0.25f * static_cast<float>(code + 1);
             const float err = g * g * yy - 2.0f * g * xy;
@@ -311,7 +312,7 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
         for (int code = 0; code < 8; ++code) {
             adaptiveVector(exc, found.lag, found.frac, 0.25f * static_cast<float>(code + 1), v);
             filterH(h, v, y);
-            const float err = dot(y, y, kSub) - 2.0f * dot(x, y, kSub);
+            const float err = dot<kSub>(y, y) - 2.0f * dot<kSub>(x, y);
             if (err < bestErr) {
                 bestErr = err;
                 choice = {found.lag, found.frac, code};
@@ -358,6 +359,28 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
         f.pfrac[j] = static_cast<uint8_t>(pc.lag ? pc.frac : 0);
         f.pgain[j] = static_cast<uint8_t>(pc.lag ? pc.code : 0);
 
+        // Filtered codebook vectors, the same for the four codebook subframes
+        // of this pitch subframe: the vector of start s is entries s..s+9 of
+        // the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
+        float ys[128][kUnit];
+        auto cbv = [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; };
+        for (int n = 0; n < kUnit; ++n) {
+            float acc = 0.0f;
+            for (int i = 0; i <= n; ++i)
+                acc += h[n - i] * cbv(127 + i);
+            ys[127][n] = acc;
+        }
+        for (int st = 126; st >= 0; --st) {
+            const float c0 = cbv(st);
+            ys[st][0] = c0 * h[0];
+            for (int n = 1; n < kUnit; ++n)
+                ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
+        }
+
+        float invYy[128];
+        for (int st = 0; st < 128; ++st)
+            invYy[st] = 1.0f / dot<kUnit>(ys[st], ys[st]);
+
         int g1[4] = {};
         for (int k = 0; k < 4; ++k) {
             float* u = e + k * kUnit;
@@ -384,31 +407,13 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
             const GainLevels lv =
                 k == 3 ? levels(predictedGainOffset(g1[0], g1[1], g1[2]), 8) : levels(0, 16);
 
-            // Filtered codebook vectors: the vector of start s is entries
-            // s..s+9 of the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
-            float ys[128][kUnit];
-            auto cbv = [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; };
-            for (int n = 0; n < kUnit; ++n) {
-                float acc = 0.0f;
-                for (int i = 0; i <= n; ++i)
-                    acc += h[n - i] * cbv(127 + i);
-                ys[127][n] = acc;
-            }
-            for (int st = 126; st >= 0; --st) {
-                const float c0 = cbv(st);
-                ys[st][0] = c0 * h[0];
-                for (int n = 1; n < kUnit; ++n)
-                    ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
-            }
-
             // Rank the 128 vectors by their best unquantised match, then
             // quantise the gain of the leaders and keep the smallest error.
             float cs[128], score[128];
             for (int st = 0; st < 128; ++st) {
-                const float c = dot(t, ys[st], kUnit);
-                const float yy = dot(ys[st], ys[st], kUnit);
+                const float c = dot<kUnit>(t, ys[st]);
                 cs[st] = c;
-                score[st] = c * c / yy;
+                score[st] = c * c * invYy[st];
             }
             constexpr int kLeaders = 6;
             int leader[kLeaders];
@@ -430,7 +435,7 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
             bool bestNeg = false;
             for (int li = 0; li < nLeaders; ++li) {
                 const int st = leader[li];
-                const float yy = dot(ys[st], ys[st], kUnit);
+                const float yy = dot<kUnit>(ys[st], ys[st]);
                 const float ac = std::fabs(cs[st]);
                 const float want = ac / yy;
                 int hi = 0;

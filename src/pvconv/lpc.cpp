@@ -60,7 +60,9 @@ double chebyshev(const double f[6], double x) {
 }
 
 // Grid of x = cos(w) for the root scan, uniform in w over [0, pi].
-constexpr int kGrid = 256;
+// 160 steps of 0.02 rad: roots of one polynomial lie at least two LSP
+// spacings apart, far more than a step.
+constexpr int kGrid = 160;
 struct CosGrid {
     double x[kGrid + 1];
     CosGrid() {
