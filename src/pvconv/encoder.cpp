@@ -109,10 +109,10 @@ GainLevels levels(int offset, int codes) {
 
 Encoder::Encoder(EncoderOptions options) : opt_(options) {
     for (int i = 0; i < 240; ++i)
-        window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * M_PI * i / 239.0));
+        window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * kPi * i / 239.0));
     for (int k = 0; k <= kLpcOrder; ++k) {
         // Gaussian lag window (60 Hz) to keep sharp resonances from running away.
-        const double f = 2.0 * M_PI * 60.0 * k / 8000.0;
+        const double f = 2.0 * kPi * 60.0 * k / 8000.0;
         lagWindow_[k] = static_cast<float>(std::exp(-0.5 * f * f));
     }
     for (int i = 0; i < kLpcOrder; ++i)

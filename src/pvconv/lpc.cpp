@@ -67,7 +67,7 @@ struct CosGrid {
     double x[kGrid + 1];
     CosGrid() {
         for (int i = 0; i <= kGrid; ++i)
-            x[i] = std::cos(M_PI * i / kGrid);
+            x[i] = std::cos(kPi * i / kGrid);
     }
 };
 
@@ -121,8 +121,8 @@ bool lpcToLspf(const Lpc& a, Lspf& lspf) {
     if (findRoots(p, rp, 5) != 5 || findRoots(q, rq, 5) != 5)
         return false;
     for (int i = 0; i < 5; ++i) {
-        lspf[2 * i] = static_cast<float>(rp[i] / M_PI);
-        lspf[2 * i + 1] = static_cast<float>(rq[i] / M_PI);
+        lspf[2 * i] = static_cast<float>(rp[i] / kPi);
+        lspf[2 * i + 1] = static_cast<float>(rq[i] / kPi);
     }
     for (int i = 1; i < kLpcOrder; ++i)
         if (!(lspf[i] > lspf[i - 1]))
@@ -135,8 +135,8 @@ Lpc lspfToLpc(const Lspf& lspf) {
     double p[kLpcOrder / 2 * 2 + 1] = {1.0}, q[kLpcOrder / 2 * 2 + 1] = {1.0};
     int len = 0;
     for (int i = 0; i < 5; ++i) {
-        const double xp = std::cos(M_PI * lspf[2 * i]);
-        const double xq = std::cos(M_PI * lspf[2 * i + 1]);
+        const double xp = std::cos(kPi * lspf[2 * i]);
+        const double xq = std::cos(kPi * lspf[2 * i + 1]);
         len += 2;
         for (int k = len; k >= 2; --k) {
             p[k] += -2.0 * xp * p[k - 1] + p[k - 2];

@@ -5,6 +5,8 @@
 namespace pvconv {
 
 inline constexpr int kLpcOrder = 10;
+// M_PI is not standard C++ (MSVC hides it).
+inline constexpr double kPi = 3.14159265358979323846;
 
 // Coefficients a[0..9] of A(z) = 1 + sum a[k-1] z^-k; the synthesis filter is 1/A(z).
 using Lpc = std::array<float, kLpcOrder>;

@@ -3,6 +3,7 @@
 #include "qcp_writer.h"
 #include "wav_reader.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>

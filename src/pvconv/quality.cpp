@@ -7,6 +7,7 @@
 namespace pvconv {
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
 constexpr int kFrame = 160;
 constexpr int kFft = 256;
 
@@ -20,7 +21,7 @@ void fft(std::complex<double>* a, int n) {
             std::swap(a[i], a[j]);
     }
     for (int len = 2; len <= n; len <<= 1) {
-        const double ang = -2.0 * M_PI / len;
+        const double ang = -2.0 * kPi / len;
         const std::complex<double> wl(std::cos(ang), std::sin(ang));
         for (int i = 0; i < n; i += len) {
             std::complex<double> w(1.0, 0.0);
@@ -37,7 +38,7 @@ void fft(std::complex<double>* a, int n) {
 void powerSpectrum(const double* x, double* p) {
     std::complex<double> a[kFft];
     for (int i = 0; i < kFft; ++i) {
-        const double w = i < kFrame ? 0.5 - 0.5 * std::cos(2.0 * M_PI * i / (kFrame - 1)) : 0.0;
+        const double w = i < kFrame ? 0.5 - 0.5 * std::cos(2.0 * kPi * i / (kFrame - 1)) : 0.0;
         a[i] = i < kFrame ? x[i] * w : 0.0;
     }
     fft(a, kFft);

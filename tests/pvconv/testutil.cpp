@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "lpc.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -86,7 +88,7 @@ std::vector<int16_t> tones(const std::vector<double>& hz, double amplitude, int 
     for (int n = 0; n < count; ++n) {
         double v = 0.0;
         for (double f : hz)
-            v += std::sin(2.0 * M_PI * f * n / 8000.0);
+            v += std::sin(2.0 * pvconv::kPi * f * n / 8000.0);
         s[static_cast<size_t>(n)] = static_cast<int16_t>(amplitude * v / hz.size());
     }
     return s;

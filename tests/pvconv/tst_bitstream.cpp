@@ -57,11 +57,11 @@ std::vector<int16_t> mixedSignal(int count) {
     std::vector<int16_t> s(static_cast<size_t>(count));
     double phase = 0.0;
     for (int n = 0; n < count; ++n) {
-        const double f0 = 110.0 + 60.0 * std::sin(2.0 * M_PI * n / 16000.0);
+        const double f0 = 110.0 + 60.0 * std::sin(2.0 * pvconv::kPi * n / 16000.0);
         phase += f0 / 8000.0;
         double v = 0.0;
         for (int k = 1; k < 20; ++k)
-            v += std::sin(2.0 * M_PI * k * phase) / k;
+            v += std::sin(2.0 * pvconv::kPi * k * phase) / k;
         const int part = (n / 4000) % 3;
         const double x = part == 0   ? 4000.0 * v
                          : part == 1 ? 2500.0 * noise(rng)
