@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
             opt.gamma1 = std::strtof(v, nullptr);
         else if (const char* v = value("--gamma2"))
             opt.gamma2 = std::strtof(v, nullptr);
+        else if (const char* v = value("--prefilter"))
+            opt.trackPrefilter = std::atoi(v) != 0;
         else if (const char* v = value("--centre"))
             opt.analysisCentre = std::atoi(v);
         else

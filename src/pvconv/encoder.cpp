@@ -119,6 +119,7 @@ Encoder::Encoder(EncoderOptions options) : opt_(options) {
         prevLspfQ_[i] = prevLspfU_[i] = static_cast<float>((i + 1) / 11.0);
     prevLspv_ = quantiseLspf(prevLspfU_);
     std::fill(std::begin(exc_), std::end(exc_), 0.0f);
+    std::fill(std::begin(pre_), std::end(pre_), 0.0f);
     std::fill(std::begin(synMem_), std::end(synMem_), 0.0f);
     std::fill(std::begin(errMem_), std::end(errMem_), 0.0f);
     std::fill(std::begin(werrMem_), std::end(werrMem_), 0.0f);
@@ -322,7 +323,7 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
     return choice;
 }
 
-FullRateFrame Encoder::encodeFrame(const float* signal) {
+FullRateFrame Encoder::encodeFrame(const float* signal, float* synthesized) {
     FullRateFrame f;
     Lspf lspfU;
     if (!analyse(signal, lspfU))
@@ -464,7 +465,26 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
 
         // Advance the decoder model and the weighting memories.
         float yq[kSub], err[kSub], werr[kSub];
-        synthesis(aq, e, yq, kSub, synMem_);
+        const float* drive = e;
+        float shaped[kSub];
+        if (opt_.trackPrefilter) {
+            // The decoder drives its formant filter with the pitch pre-filtered
+            // excitation, scaled back to the energy of the excitation.
+            float* out = pre_ + kPitchMemory + j * kSub;
+            const float pg = 0.5f * std::min(pgain, 1.0f);
+            for (int n = 0; n < kSub; ++n) {
+                const float* p = out + n - pc.lag;
+                out[n] = e[n] + (pg != 0.0f ? pg * (pc.frac ? halfSample(p) : *p) : 0.0f);
+            }
+            const float eo = dot<kSub>(out, out);
+            const float scale = eo != 0.0f ? std::sqrt(dot<kSub>(e, e) / eo) : 0.0f;
+            for (int n = 0; n < kSub; ++n)
+                shaped[n] = out[n] * scale;
+            drive = shaped;
+        }
+        synthesis(aq, drive, yq, kSub, synMem_);
+        if (synthesized != nullptr)
+            std::copy(yq, yq + kSub, synthesized + j * kSub);
         std::copy(yq + kSub - kLpcOrder, yq + kSub, synMem_);
         for (int n = 0; n < kSub; ++n)
             err[n] = s[n] - yq[n];
@@ -474,20 +494,26 @@ FullRateFrame Encoder::encodeFrame(const float* signal) {
     }
 
     std::memmove(exc_, exc_ + kFrameSize, kPitchMemory * sizeof(float));
+    std::memmove(pre_, pre_ + kFrameSize, kPitchMemory * sizeof(float));
     prevLspfQ_ = lspfQ;
     prevLspfU_ = lspfU;
     return f;
 }
 
-std::vector<FullRatePayload> Encoder::encode(const std::vector<int16_t>& samples) {
+std::vector<FullRatePayload> Encoder::encode(const std::vector<int16_t>& samples,
+                                             std::vector<float>* synthesis) {
     const size_t frames = (samples.size() + kFrameSize - 1) / kFrameSize;
     std::vector<float> buf(kHistory + frames * kFrameSize + kLookahead, 0.0f);
     for (size_t i = 0; i < samples.size(); ++i)
         buf[kHistory + i] = samples[i] / 32768.0f;
     std::vector<FullRatePayload> out;
     out.reserve(frames);
-    for (size_t i = 0; i < frames; ++i)
-        out.push_back(packFullRate(encodeFrame(buf.data() + kHistory + i * kFrameSize)));
+    if (synthesis != nullptr)
+        synthesis->assign(frames * kFrameSize, 0.0f);
+    for (size_t i = 0; i < frames; ++i) {
+        float* syn = synthesis != nullptr ? synthesis->data() + i * kFrameSize : nullptr;
+        out.push_back(packFullRate(encodeFrame(buf.data() + kHistory + i * kFrameSize, syn)));
+    }
     return out;
 }
 

@@ -15,6 +15,8 @@ struct EncoderOptions {
     float gamma2 = 0.5f;
     // Centre of the 240-sample LPC analysis window, in samples from the frame start.
     int analysisCentre = 140;
+    // Follow the decoder's pitch pre-filter in the formant filter memory.
+    bool trackPrefilter = true;
 };
 
 // Full-rate QCELP-13K encoder. Every search runs against the decoder's own
@@ -27,11 +29,14 @@ public:
 
     // Encodes a whole recording; the last frame is padded with silence.
     // Returns ceil(samples / 160) packets.
-    std::vector<FullRatePayload> encode(const std::vector<int16_t>& samples);
+    // If synthesis is given, it receives the encoder's own reconstruction of
+    // the decoder's synthesis (before the formant post-filter), for tests.
+    std::vector<FullRatePayload> encode(const std::vector<int16_t>& samples,
+                                        std::vector<float>* synthesis = nullptr);
 
     // Encodes the frame at signal[0..159]. signal must stay readable from
     // kHistory samples before to kLookahead samples after the frame.
-    FullRateFrame encodeFrame(const float* signal);
+    FullRateFrame encodeFrame(const float* signal, float* synthesis = nullptr);
 
     static constexpr int kHistory = 160;
     static constexpr int kLookahead = 240;
@@ -54,6 +59,7 @@ private:
     Lspf prevLspfU_;
     std::array<uint8_t, 5> prevLspv_{};
     float exc_[kPitchMemory + kFrameSize];
+    float pre_[kPitchMemory + kFrameSize];
     float synMem_[kLpcOrder];
     float errMem_[kLpcOrder];
     float werrMem_[kLpcOrder];

@@ -107,7 +107,8 @@ Decoder::Decoder() {
     std::fill(std::begin(postPoleMem_), std::end(postPoleMem_), 0.0f);
 }
 
-bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool postfilter) {
+bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool prefilter,
+                     bool postfilter) {
     const FullRateFrame f = unpackFullRate(payload);
     if (f.reserved != 0)
         return false;
@@ -136,7 +137,7 @@ bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool
     float exc[kFrameSize];
     pitchFilterFrame(pitchMem_, cb, pgain, lag, frac, exc);
 
-    if (postfilter) {
+    if (prefilter) {
         // Pitch pre-filter at half the gain, then scaled back to the energy of
         // the pitch-filtered signal in every pitch subframe.
         float pre[4];

@@ -55,9 +55,10 @@ void pitchFilterFrame(float* mem, const float* in, const float gain[4], const in
 class Decoder {
 public:
     Decoder();
-    // Returns false for a frame the decoder would erase. postfilter=false
-    // gives the bare synthesis (no pitch pre-filter, no formant post-filter).
-    bool decode(const FullRatePayload& payload, float out[kFrameSize], bool postfilter = true);
+    // Returns false for a frame the decoder would erase. The pitch pre-filter
+    // and the formant post-filter can be left out to look at the synthesis.
+    bool decode(const FullRatePayload& payload, float out[kFrameSize], bool prefilter = true,
+                bool postfilter = true);
 
 private:
     Lspf prevLspf_;

@@ -82,6 +82,8 @@ private Q_SLOTS:
     void lspConversionsRoundTrip();
     void lspDecodingFollowsTheCodebooks();
     void decoderMatchesFfmpeg();
+    void encoderSearchesOnTheDecoderSynthesis_data();
+    void encoderSearchesOnTheDecoderSynthesis();
 };
 
 void TestBitstream::packingRoundTrips() {
@@ -191,6 +193,39 @@ void TestBitstream::decoderMatchesFfmpeg() {
     const double snr = 10.0 * std::log10(signal / std::max(diff, 1e-9));
     qInfo("decoder model vs ffmpeg: %.1f dB", snr);
     QVERIFY2(snr > 50.0, qPrintable(QStringLiteral("model vs ffmpeg: %1 dB").arg(snr)));
+}
+
+void TestBitstream::encoderSearchesOnTheDecoderSynthesis_data() {
+    QTest::addColumn<bool>("prefilter");
+    QTest::newRow("with the pitch pre-filter") << true;
+    QTest::newRow("bare synthesis") << false;
+}
+
+void TestBitstream::encoderSearchesOnTheDecoderSynthesis() {
+    // What the encoder believes the decoder synthesises while it searches
+    // must be what the decoder does synthesise from the packets.
+    QFETCH(bool, prefilter);
+    EncoderOptions opt;
+    opt.trackPrefilter = prefilter;
+    Encoder enc(opt);
+    std::vector<float> model;
+    const std::vector<FullRatePayload> packets = enc.encode(mixedSignal(12000), &model);
+    QCOMPARE(model.size(), packets.size() * kFrameSize);
+    Decoder dec;
+    double signal = 0.0, diff = 0.0;
+    float out[kFrameSize];
+    for (size_t f = 0; f < packets.size(); ++f) {
+        QVERIFY(dec.decode(packets[f], out, prefilter, false));
+        for (int n = 0; n < kFrameSize; ++n) {
+            const double m = model[f * kFrameSize + static_cast<size_t>(n)];
+            signal += static_cast<double>(out[n]) * out[n];
+            diff += (m - out[n]) * (m - out[n]);
+        }
+    }
+    QVERIFY(signal > 0.0);
+    const double snr = 10.0 * std::log10(signal / std::max(diff, 1e-30));
+    qInfo("encoder model vs decoder synthesis: %.1f dB", snr);
+    QVERIFY2(snr > 80.0, qPrintable(QString::number(snr)));
 }
 
 QTEST_GUILESS_MAIN(TestBitstream)
