@@ -50,26 +50,24 @@ void weighting(const Lpc& num, const Lpc& den, const float* x, float* y, int n, 
 // Four partial sums let the compiler use vector instructions without
 // reassociating on its own; N is 10 or 40 here.
 template <int N> inline float dot(const float* a, const float* b) {
-    float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+    float acc[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     int i = 0;
-    for (; i + 4 <= N; i += 4) {
-        s0 += a[i] * b[i];
-        s1 += a[i + 1] * b[i + 1];
-        s2 += a[i + 2] * b[i + 2];
-        s3 += a[i + 3] * b[i + 3];
-    }
+    for (; i + 4 <= N; i += 4)
+        for (int k = 0; k < 4; ++k)
+            acc[k] += a[i + k] * b[i + k];
     for (; i < N; ++i)
-        s0 += a[i] * b[i];
-    return (s0 + s1) + (s2 + s3);
+        acc[0] += a[i] * b[i];
+    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
 // Zero-state response of the weighted synthesis filter to v (length kSub).
+// Written as a sum of scaled, shifted impulse responses so that it vectorises.
 void filterH(const float* h, const float* v, float* y) {
-    for (int n = 0; n < kSub; ++n) {
-        float acc = 0.0f;
-        for (int m = 0; m <= n; ++m)
-            acc += h[n - m] * v[m];
-        y[n] = acc;
+    std::fill(y, y + kSub, 0.0f);
+    for (int m = 0; m < kSub; ++m) {
+        const float vm = v[m];
+        for (int n = m; n < kSub; ++n)
+            y[n] += vm * h[n - m];
     }
 }
 
@@ -259,8 +257,21 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
             } else if (frac && lag >= kSub + 3) {
                 vp = half + kHalfFrom - lag;
                 ev = static_cast<float>(eHalf);
+            } else if (!frac) {
+                // Short lag: the past repeats with the lag as period.
+                for (int n = 0; n < kSub; ++n)
+                    v[n] = n < lag ? exc[n - lag] : v[n - lag];
+                vp = v;
+                ev = dot<kSub>(vp, vp);
             } else {
-                adaptiveVector(exc, lag, frac, 1.0f, v);
+                // Short half-sample lag: samples whose taps all lie in the
+                // past come from half[]; the rest read the vector itself.
+                float buf[kSub + kSub + 8];
+                float* out = buf + kSub + 8;
+                std::copy(exc - lag - 4, exc, out - lag - 4);
+                for (int n = 0; n < kSub; ++n)
+                    out[n] = n + 3 < lag ? half[kHalfFrom + n - lag] : halfSample(out + n - lag);
+                std::copy(out, out + kSub, v);
                 vp = v;
                 ev = dot<kSub>(vp, vp);
             }
