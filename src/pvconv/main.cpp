@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -31,6 +31,26 @@ void usage(std::FILE* to) {
                      "the reason and leaves no output file.\n");
 }
 
+// Reads a whole file; returns an empty string or the reason it could not.
+std::string readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return "is a directory, not a WAV file";
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return std::string("cannot open: ") + std::strerror(errno);
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    const bool failed = std::ferror(f) != 0;
+    const int err = errno;
+    std::fclose(f);
+    if (failed)
+        return std::string("read error: ") + std::strerror(err);
+    return {};
+}
+
 int failWith(const std::string& input, const std::string& why) {
     std::fprintf(stderr, "pvconv: %s: %s\n", input.c_str(), why.c_str());
     return 1;
@@ -38,7 +58,7 @@ int failWith(const std::string& input, const std::string& why) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+static int runConverter(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -67,13 +87,10 @@ int main(int argc, char** argv) {
     }
     const std::string input = files[0];
 
-    std::ifstream in(input, std::ios::binary);
-    if (!in)
-        return failWith(input, std::string("cannot open: ") + std::strerror(errno));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad())
-        return failWith(input, "read error");
+    std::vector<uint8_t> bytes;
+    const std::string readError = readWhole(input, bytes);
+    if (!readError.empty())
+        return failWith(input, readError);
 
     const pvconv::WavAudio wav = pvconv::parseWav(bytes.data(), bytes.size());
     if (!wav.ok)
@@ -93,4 +110,15 @@ int main(int argc, char** argv) {
                 static_cast<double>(wav.samples.size()) / pvconv::kRequiredRate,
                 wav.dataTruncated ? " (data chunk was truncated)" : "");
     return 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return runConverter(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "pvconv: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pvconv: %s\n", e.what());
+    }
+    return 1;
 }

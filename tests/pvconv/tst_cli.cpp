@@ -199,6 +199,7 @@ void TestCli::rejectsBadInputs_data() {
     QTest::newRow("text") << QStringLiteral("text") << QStringLiteral("not a RIFF/WAVE");
     QTest::newRow("truncated header") << QStringLiteral("truncated") << QStringLiteral("truncated");
     QTest::newRow("missing file") << QStringLiteral("missing") << QStringLiteral("cannot open");
+    QTest::newRow("directory") << QStringLiteral("directory") << QStringLiteral("directory");
 }
 
 void TestCli::rejectsBadInputs() {
@@ -210,6 +211,8 @@ void TestCli::rejectsBadInputs() {
         QVERIFY(writeFile(wav, QByteArray("this is a note, not a recording\n")));
     } else if (make == QLatin1String("truncated")) {
         QVERIFY(writeFile(wav, wav16(tones({500.0}, 8000.0, 800)).left(30)));
+    } else if (make == QLatin1String("directory")) {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("bad.wav")));
     } else if (make != QLatin1String("missing")) {
         QStringList args = {QStringLiteral("-n")};
         args << make.split(QLatin1Char(' ')) << wav << QStringLiteral("synth")
