@@ -50,7 +50,7 @@ std::vector<uint8_t> buildQcp(const std::vector<FullRatePayload>& packets) {
     uint8_t name[80] = {};
     std::memcpy(name, "Qcelp 13K", 9);
     putBytes(b, name, sizeof name);
-    put16(b, 13000);                     // average bits per second
+    put16(b, 14000);                     // average bits per second: 35 bytes every 20 ms
     put16(b, kFullRatePayloadBytes + 1); // largest packet, rate byte included
     put16(b, kFrameSize);                // samples per packet
     put16(b, 8000);                      // sampling rate

@@ -128,6 +128,7 @@ void TestEncoder::qcpLayoutFollowsRfc3625() {
     const uint8_t guid[16] = {0x41, 0x6D, 0x7F, 0x5E, 0x15, 0xB1, 0xD0, 0x11,
                               0xBA, 0x91, 0x00, 0x80, 0x5F, 0xB4, 0xB9, 0x7E};
     QVERIFY(std::equal(guid, guid + 16, q.begin() + 22));
+    QCOMPARE(q[120] | (q[121] << 8), 14000);
     QCOMPARE(q[122] | (q[123] << 8), 35);
     QCOMPARE(q[124] | (q[125] << 8), 160);
     QCOMPARE(q[126] | (q[127] << 8), 8000);
