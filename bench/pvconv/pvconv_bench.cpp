@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         const double seconds = static_cast<double>(wav.samples.size()) / 8000.0;
         // Repeat short clips so the timing covers at least a few seconds of audio.
         const int runs = std::max(1, static_cast<int>(20.0 / seconds));
-        std::vector<pvconv::FullRatePayload> packets;
+        std::vector<pvconv::Packet> packets;
         // Processor time of this process: one core, and other load on the
         // machine does not count against the encoder.
         const std::clock_t t0 = std::clock();

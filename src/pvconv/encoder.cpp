@@ -334,7 +334,52 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
     return choice;
 }
 
-FullRateFrame Encoder::encodeFrame(const float* signal, float* synthesized) {
+Packet Encoder::encodeFrame(const float* signal, float* synthesized) {
+    if (opt_.eighthRateSilence) {
+        bool silent = true;
+        for (int n = 0; n < kFrameSize && silent; ++n)
+            silent = std::fabs(signal[n]) <= 2.0f / 32768.0f;
+        if (silent)
+            return encodeSilence(signal, synthesized);
+    }
+    const Packet p = fullRatePacket(encodeFullRate(signal, synthesized));
+    float out[kFrameSize];
+    model_.decode(p, out, opt_.trackPrefilter, false);
+    return p;
+}
+
+Packet Encoder::encodeSilence(const float* signal, float* synthesized) {
+    // Steer the LSPs towards a flat spectrum and the gain to its floor.
+    EighthRateFrame f;
+    const Lspf prediction = model_.eighthRatePrediction();
+    for (int i = 0; i < kLpcOrder; ++i)
+        f.lsp[static_cast<size_t>(i)] = prediction[i] < static_cast<float>(i + 1) / 11.0f;
+    noiseSeed_ = static_cast<uint8_t>((noiseSeed_ * 5 + 3) & 15);
+    f.seed = noiseSeed_;
+    f.cbgain = 0; // also keeps the first 16 bits from being all ones
+    const Packet p = packEighthRate(f);
+    float out[kFrameSize];
+    model_.decode(p, out, opt_.trackPrefilter, false);
+    if (synthesized != nullptr)
+        std::copy(out, out + kFrameSize, synthesized);
+
+    // Take over the decoder's memories.
+    std::copy(model_.pitchMemory(), model_.pitchMemory() + kPitchMemory, exc_);
+    std::copy(model_.prefilterMemory(), model_.prefilterMemory() + kPitchMemory, pre_);
+    std::copy(model_.synthesisMemory(), model_.synthesisMemory() + kLpcOrder, synMem_);
+    prevLspfQ_ = prevLspfU_ = model_.lspf();
+    const Lpc au = lspfToLpc(model_.lspf());
+    const Lpc num = weighted(au, opt_.gamma1), den = weighted(au, opt_.gamma2);
+    float err[kFrameSize], werr[kFrameSize];
+    for (int n = 0; n < kFrameSize; ++n)
+        err[n] = signal[n] - out[n];
+    weighting(num, den, err, werr, kFrameSize, errMem_, werrMem_);
+    std::copy(err + kFrameSize - kLpcOrder, err + kFrameSize, errMem_);
+    std::copy(werr + kFrameSize - kLpcOrder, werr + kFrameSize, werrMem_);
+    return p;
+}
+
+FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized) {
     FullRateFrame f;
     Lspf lspfU;
     if (!analyse(signal, lspfU))
@@ -511,19 +556,19 @@ FullRateFrame Encoder::encodeFrame(const float* signal, float* synthesized) {
     return f;
 }
 
-std::vector<FullRatePayload> Encoder::encode(const std::vector<int16_t>& samples,
-                                             std::vector<float>* synthesis) {
+std::vector<Packet> Encoder::encode(const std::vector<int16_t>& samples,
+                                    std::vector<float>* synthesis) {
     const size_t frames = (samples.size() + kFrameSize - 1) / kFrameSize;
     std::vector<float> buf(kHistory + frames * kFrameSize + kLookahead, 0.0f);
     for (size_t i = 0; i < samples.size(); ++i)
         buf[kHistory + i] = samples[i] / 32768.0f;
-    std::vector<FullRatePayload> out;
+    std::vector<Packet> out;
     out.reserve(frames);
     if (synthesis != nullptr)
         synthesis->assign(frames * kFrameSize, 0.0f);
     for (size_t i = 0; i < frames; ++i) {
         float* syn = synthesis != nullptr ? synthesis->data() + i * kFrameSize : nullptr;
-        out.push_back(packFullRate(encodeFrame(buf.data() + kHistory + i * kFrameSize, syn)));
+        out.push_back(encodeFrame(buf.data() + kHistory + i * kFrameSize, syn));
     }
     return out;
 }

@@ -17,6 +17,8 @@ struct EncoderOptions {
     int analysisCentre = 140;
     // Follow the decoder's pitch pre-filter in the formant filter memory.
     bool trackPrefilter = true;
+    // Send eighth-rate noise packets for frames of digital silence.
+    bool eighthRateSilence = true;
 };
 
 // Full-rate QCELP-13K encoder. Every search runs against the decoder's own
@@ -31,12 +33,12 @@ public:
     // Returns ceil(samples / 160) packets.
     // If synthesis is given, it receives the encoder's own reconstruction of
     // the decoder's synthesis (before the formant post-filter), for tests.
-    std::vector<FullRatePayload> encode(const std::vector<int16_t>& samples,
-                                        std::vector<float>* synthesis = nullptr);
+    std::vector<Packet> encode(const std::vector<int16_t>& samples,
+                               std::vector<float>* synthesis = nullptr);
 
     // Encodes the frame at signal[0..159]. signal must stay readable from
     // kHistory samples before to kLookahead samples after the frame.
-    FullRateFrame encodeFrame(const float* signal, float* synthesis = nullptr);
+    Packet encodeFrame(const float* signal, float* synthesis = nullptr);
 
     static constexpr int kHistory = 160;
     static constexpr int kLookahead = 240;
@@ -48,6 +50,8 @@ private:
         int code = 0; // gain (code + 1) / 4
     };
 
+    FullRateFrame encodeFullRate(const float* signal, float* synthesis);
+    Packet encodeSilence(const float* signal, float* synthesis);
     bool analyse(const float* signal, Lspf& lspf) const;
     std::array<uint8_t, 5> quantiseLspf(const Lspf& target) const;
     PitchChoice searchPitch(const float* x, const float* h, const float* exc) const;
@@ -63,6 +67,11 @@ private:
     float synMem_[kLpcOrder];
     float errMem_[kLpcOrder];
     float werrMem_[kLpcOrder];
+    // The decoder itself, fed every packet: eighth-rate frames change its
+    // state in ways the full-rate search does not model, so the encoder
+    // takes its memories over after them.
+    Decoder model_;
+    uint8_t noiseSeed_ = 0;
 };
 
 } // namespace pvconv

@@ -97,7 +97,10 @@ static int runConverter(int argc, char** argv) {
         return failWith(input, wav.error);
 
     pvconv::Encoder encoder;
-    const std::vector<pvconv::FullRatePayload> packets = encoder.encode(wav.samples);
+    const std::vector<pvconv::Packet> packets = encoder.encode(wav.samples);
+    size_t eighth = 0;
+    for (const pvconv::Packet& p : packets)
+        eighth += p.rate == pvconv::kEighthRateByte ? 1 : 0;
 
     std::filesystem::path out(input);
     out.replace_extension(".qcp");
@@ -105,9 +108,10 @@ static int runConverter(int argc, char** argv) {
     if (!err.empty())
         return failWith(input, err);
 
-    std::printf("pvconv: %s -> %s: %zu frames, %.2f s, QCELP-13K full rate%s\n", input.c_str(),
-                out.string().c_str(), packets.size(),
-                static_cast<double>(wav.samples.size()) / pvconv::kRequiredRate,
+    std::printf("pvconv: %s -> %s: %.2f s, %zu QCELP-13K frames (%zu full rate, %zu silent)%s\n",
+                input.c_str(), out.string().c_str(),
+                static_cast<double>(wav.samples.size()) / pvconv::kRequiredRate, packets.size(),
+                packets.size() - eighth, eighth,
                 wav.dataTruncated ? " (data chunk was truncated)" : "");
     return 0;
 }

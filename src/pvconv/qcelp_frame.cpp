@@ -90,4 +90,63 @@ FullRateFrame unpackFullRate(const FullRatePayload& payload) {
     return f;
 }
 
+Packet fullRatePacket(const FullRateFrame& frame) {
+    Packet p;
+    p.rate = kFullRateByte;
+    p.bytes = packFullRate(frame);
+    return p;
+}
+
+namespace {
+
+// Bits of the eighth-rate packet from the first on: -1..-4 are seed bits 3..0,
+// 0..9 the LSP bits, 10 the 2-bit gain, 11 the 4 reserved bits.
+constexpr int kEighthLayout[] = {-1, 0, 1, 2, -2, 3, 4, 5, -3, 6, 7, 8, -4, 9, 10, 11};
+
+} // namespace
+
+Packet packEighthRate(const EighthRateFrame& f) {
+    Packet p;
+    p.rate = kEighthRateByte;
+    size_t bit = 0;
+    auto put = [&](unsigned value, int length) {
+        for (int i = length - 1; i >= 0; --i, ++bit)
+            if ((value >> i) & 1u)
+                p.bytes[bit >> 3] |= static_cast<uint8_t>(0x80u >> (bit & 7));
+    };
+    for (int item : kEighthLayout) {
+        if (item < 0)
+            put((f.seed >> (4 + item)) & 1u, 1);
+        else if (item < 10)
+            put(f.lsp[static_cast<size_t>(item)] & 1u, 1);
+        else if (item == 10)
+            put(f.cbgain & 3u, 2);
+        else
+            put(f.reserved & 15u, 4);
+    }
+    return p;
+}
+
+EighthRateFrame unpackEighthRate(const Packet& p) {
+    EighthRateFrame f;
+    size_t bit = 0;
+    auto get = [&](int length) {
+        unsigned v = 0;
+        for (int i = 0; i < length; ++i, ++bit)
+            v = (v << 1) | ((p.bytes[bit >> 3] >> (7 - (bit & 7))) & 1u);
+        return static_cast<uint8_t>(v);
+    };
+    for (int item : kEighthLayout) {
+        if (item < 0)
+            f.seed |= static_cast<uint8_t>(get(1) << (4 + item));
+        else if (item < 10)
+            f.lsp[static_cast<size_t>(item)] = get(1);
+        else if (item == 10)
+            f.cbgain = get(2);
+        else
+            f.reserved = get(4);
+    }
+    return f;
+}
+
 } // namespace pvconv

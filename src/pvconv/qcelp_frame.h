@@ -32,6 +32,32 @@ using FullRatePayload = std::array<uint8_t, kFullRatePayloadBytes>;
 FullRatePayload packFullRate(const FullRateFrame& frame);
 FullRateFrame unpackFullRate(const FullRatePayload& payload);
 
+// An eighth-rate packet is 20 bits in 3 bytes: background noise for pauses.
+inline constexpr int kEighthRatePayloadBytes = 3;
+inline constexpr uint8_t kEighthRateByte = 1;
+
+// The codes of one eighth-rate frame.
+struct EighthRateFrame {
+    std::array<uint8_t, 10> lsp{}; // 1 moves LSP i up from its prediction, 0 down
+    uint8_t seed = 0;              // 4 bits that only vary the noise seed
+    uint8_t cbgain = 0;            // 2 bits added to the predicted gain index
+    uint8_t reserved = 0;          // must stay zero, or the frame is erased
+};
+
+// One packet of a QCP file: rate byte and payload (full or eighth rate).
+struct Packet {
+    uint8_t rate = kFullRateByte;
+    FullRatePayload bytes{}; // the first size() bytes are the payload
+    int size() const {
+        return rate == kFullRateByte ? kFullRatePayloadBytes : kEighthRatePayloadBytes;
+    }
+    bool operator==(const Packet& o) const { return rate == o.rate && bytes == o.bytes; }
+};
+
+Packet fullRatePacket(const FullRateFrame& frame);
+Packet packEighthRate(const EighthRateFrame& frame);
+EighthRateFrame unpackEighthRate(const Packet& packet);
+
 // Bit width of each field, so that callers can check ranges.
 inline constexpr int kLspvBits[5] = {6, 7, 7, 6, 6};
 inline int cbgainBits(int subframe) {

@@ -33,9 +33,11 @@ constexpr uint32_t kFmtBodySize = 150;
 
 } // namespace
 
-std::vector<uint8_t> buildQcp(const std::vector<FullRatePayload>& packets) {
+std::vector<uint8_t> buildQcp(const std::vector<Packet>& packets) {
     std::vector<uint8_t> b;
-    const size_t dataSize = packets.size() * (kFullRatePayloadBytes + 1);
+    size_t dataSize = 0;
+    for (const Packet& p : packets)
+        dataSize += 1 + static_cast<size_t>(p.size());
     b.reserve(12 + 8 + kFmtBodySize + 16 + 8 + dataSize + 1);
     putTag(b, "RIFF");
     put32(b, 0); // patched below
@@ -50,7 +52,9 @@ std::vector<uint8_t> buildQcp(const std::vector<FullRatePayload>& packets) {
     uint8_t name[80] = {};
     std::memcpy(name, "Qcelp 13K", 9);
     putBytes(b, name, sizeof name);
-    put16(b, 14000);                     // average bits per second: 35 bytes every 20 ms
+    // Average bits per second over the file: every packet stands for 20 ms.
+    const size_t bps = packets.empty() ? 14000 : dataSize * 8 * 50 / packets.size();
+    put16(b, static_cast<unsigned>(bps));
     put16(b, kFullRatePayloadBytes + 1); // largest packet, rate byte included
     put16(b, kFrameSize);                // samples per packet
     put16(b, 8000);                      // sampling rate
@@ -72,9 +76,9 @@ std::vector<uint8_t> buildQcp(const std::vector<FullRatePayload>& packets) {
 
     putTag(b, "data");
     put32(b, static_cast<uint32_t>(dataSize));
-    for (const FullRatePayload& p : packets) {
-        b.push_back(kFullRateByte);
-        putBytes(b, p.data(), p.size());
+    for (const Packet& p : packets) {
+        b.push_back(p.rate);
+        putBytes(b, p.bytes.data(), static_cast<size_t>(p.size()));
     }
     if (dataSize & 1u)
         b.push_back(0);

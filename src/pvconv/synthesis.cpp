@@ -36,6 +36,13 @@ int predictedGainOffset(int g1a, int g1b, int g1c) {
     return std::clamp((g1a + g1b + g1c) / 3 - 6, 0, 32);
 }
 
+Lspf mixLspf(const Lspf& prev, const Lspf& curr, float w) {
+    Lspf out{};
+    for (int i = 0; i < kLpcOrder; ++i)
+        out[i] = curr[i] * w + prev[i] * (1.0f - w);
+    return out;
+}
+
 Lspf interpolateLspf(const Lspf& prev, const Lspf& curr, int subframe) {
     const float w = 0.25f * static_cast<float>(subframe + 1);
     Lspf out{};
@@ -44,8 +51,7 @@ Lspf interpolateLspf(const Lspf& prev, const Lspf& curr, int subframe) {
     return out;
 }
 
-void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16]) {
-    int g1[16];
+void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16], int g1[16]) {
     for (int i = 0; i < 16; ++i) {
         g1[i] = 4 * f.cbgain[i];
         if ((i & 3) == 3)
@@ -107,21 +113,43 @@ Decoder::Decoder() {
     std::fill(std::begin(postPoleMem_), std::end(postPoleMem_), 0.0f);
 }
 
-bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool prefilter,
-                     bool postfilter) {
-    const FullRateFrame f = unpackFullRate(payload);
+namespace {
+
+constexpr double kLspSpread = 0.02;              // eighth-rate LSP step and minimum spacing
+constexpr double kEighthPredictor = 29.0 / 32.0; // pull of the previous LSPs
+constexpr double kNoiseScale = 1.373681186 / 32768.0;
+
+} // namespace
+
+Lspf Decoder::eighthRatePrediction() const {
+    const Lspf& base = prevRate_ == kEighthRateByte ? predictorLspf_ : prevLspf_;
+    Lspf p{};
+    for (int i = 0; i < kLpcOrder; ++i)
+        p[i] = static_cast<float>(base[i] * kEighthPredictor +
+                                  (i + 1) * ((1.0 - kEighthPredictor) / 11.0));
+    return p;
+}
+
+bool Decoder::decodeFull(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4],
+                         bool prefilter) {
+    const FullRateFrame f = unpackFullRate(packet.bytes);
     if (f.reserved != 0)
         return false;
     for (int s = 0; s < kPitchSubframes; ++s)
         if (f.pfrac[s] && f.plag[s] >= 124)
             return false;
-    const Lspf lspf = decodeLspf(f.lspv);
+    lspf = decodeLspf(f.lspv);
     if (!lspfAcceptable(lspf))
         return false;
 
     float gain[16];
-    int index[16];
-    decodeCodebook(f, gain, index);
+    int index[16], g1[16];
+    decodeCodebook(f, gain, index, g1);
+    prevG1_[0] = g1[14];
+    prevG1_[1] = g1[15];
+    lastCodebookGain_ = gainOfIndex(g1[15]);
+    octaveCount_ = 0;
+
     float cb[kFrameSize];
     for (int i = 0; i < 16; ++i)
         for (int n = 0; n < kCodebookSubframeSize; ++n)
@@ -134,17 +162,18 @@ bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool
         lag[s] = f.plag[s] + 16;
         frac[s] = f.pfrac[s];
     }
-    float exc[kFrameSize];
     pitchFilterFrame(pitchMem_, cb, pgain, lag, frac, exc);
 
+    // The pitch pre-filter runs always, to keep its memory; it shapes the
+    // output only when asked.
+    float pre[4];
+    for (int s = 0; s < 4; ++s)
+        pre[s] = 0.5f * std::min(pgain[s], 1.0f);
+    float shaped[kFrameSize];
+    pitchFilterFrame(prefilterMem_, exc, pre, lag, frac, shaped);
     if (prefilter) {
-        // Pitch pre-filter at half the gain, then scaled back to the energy of
-        // the pitch-filtered signal in every pitch subframe.
-        float pre[4];
-        for (int s = 0; s < 4; ++s)
-            pre[s] = 0.5f * std::min(pgain[s], 1.0f);
-        float shaped[kFrameSize];
-        pitchFilterFrame(prefilterMem_, exc, pre, lag, frac, shaped);
+        // Scaled back to the energy of the pitch-filtered signal in every
+        // pitch subframe.
         for (int s = 0; s < 4; ++s) {
             const float* v = shaped + s * 40;
             const float ev = energy(v, 40);
@@ -155,13 +184,85 @@ bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool
                 exc[s * 40 + n] = v[n] * scale;
         }
     }
+    for (int s = 0; s < 4; ++s)
+        lpc[s] = decoderLpc(interpolateLspf(prevLspf_, lspf, s));
+    return true;
+}
 
-    Lpc lpc{};
-    float* y = formantMem_ + kLpcOrder;
-    for (int s = 0; s < 4; ++s) {
-        lpc = decoderLpc(interpolateLspf(prevLspf_, lspf, s));
-        synthesize(lpc, exc + s * 40, y + s * 40, 40);
+bool Decoder::decodeEighth(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4]) {
+    const uint16_t first16 = static_cast<uint16_t>((packet.bytes[0] << 8) | packet.bytes[1]);
+    if (first16 == 0xFFFF)
+        return false;
+    const EighthRateFrame f = unpackEighthRate(packet);
+    if (f.reserved != 0)
+        return false;
+
+    // The gain moves half way from the last codebook gain towards a gain
+    // index predicted from the last two, in eight steps.
+    const int g1 = 2 * f.cbgain + std::clamp((prevG1_[0] + prevG1_[1]) / 2 - 5, 0, 54);
+    const float slope =
+        static_cast<float>(0.5 * (static_cast<double>(gainOfIndex(g1)) - lastCodebookGain_) / 8);
+    float gain[8];
+    for (int i = 1; i <= 8; ++i)
+        gain[i - 1] = lastCodebookGain_ + slope * static_cast<float>(i);
+    lastCodebookGain_ = gain[7];
+    prevG1_[0] = prevG1_[1];
+    prevG1_[1] = g1;
+
+    // White noise from a 16-bit congruential generator seeded by the packet.
+    uint16_t seed = first16;
+    for (int i = 0; i < 8; ++i) {
+        const float g = static_cast<float>(gain[i] * kNoiseScale);
+        for (int j = 0; j < 20; ++j) {
+            seed = static_cast<uint16_t>(521 * seed + 259);
+            exc[i * 20 + j] = g * static_cast<float>(static_cast<int16_t>(seed));
+        }
     }
+
+    // LSPs: a step either way from a prediction that leans towards a flat
+    // spectrum, kept apart, then smoothed with the previous frame's.
+    const Lspf& base = prevRate_ == kEighthRateByte ? predictorLspf_ : prevLspf_;
+    ++octaveCount_;
+    for (int i = 0; i < kLpcOrder; ++i) {
+        const double step = f.lsp[static_cast<size_t>(i)] ? kLspSpread : -kLspSpread;
+        lspf[i] = static_cast<float>(step + base[i] * kEighthPredictor +
+                                     (i + 1) * ((1.0 - kEighthPredictor) / 11.0));
+    }
+    predictorLspf_ = lspf;
+    lspf[0] = static_cast<float>(std::max<double>(lspf[0], kLspSpread));
+    for (int i = 1; i < kLpcOrder; ++i)
+        lspf[i] = static_cast<float>(std::max<double>(lspf[i], lspf[i - 1] + kLspSpread));
+    lspf[9] = static_cast<float>(std::min<double>(lspf[9], 1.0 - kLspSpread));
+    for (int i = kLpcOrder - 1; i > 0; --i)
+        lspf[i - 1] = static_cast<float>(std::min<double>(lspf[i - 1], lspf[i] - kLspSpread));
+    lspf = mixLspf(prevLspf_, lspf, octaveCount_ < 10 ? 0.875f : 0.1f);
+
+    // Noise frames keep no pitch: both pitch memories take the noise itself.
+    std::copy(exc + 17, exc + kFrameSize, pitchMem_);
+    std::copy(exc + 17, exc + kFrameSize, prefilterMem_);
+    // ffmpeg's decoder uses the first subframe's interpolated filter for all four.
+    const Lpc a = decoderLpc(mixLspf(prevLspf_, lspf, 0.625f));
+    for (int s = 0; s < 4; ++s)
+        lpc[s] = a;
+    return true;
+}
+
+bool Decoder::decode(const Packet& packet, float out[kFrameSize], bool prefilter, bool postfilter) {
+    float exc[kFrameSize];
+    Lspf lspf{};
+    Lpc lpcs[4];
+    bool ok = false;
+    if (packet.rate == kFullRateByte)
+        ok = decodeFull(packet, exc, lspf, lpcs, prefilter);
+    else if (packet.rate == kEighthRateByte)
+        ok = decodeEighth(packet, exc, lspf, lpcs);
+    if (!ok)
+        return false;
+
+    float* y = formantMem_ + kLpcOrder;
+    for (int s = 0; s < 4; ++s)
+        synthesize(lpcs[s], exc + s * 40, y + s * 40, 40);
+    const Lpc& lpc = lpcs[3];
 
     if (postfilter) {
         float zero[kFrameSize], pole[kLpcOrder + kFrameSize];
@@ -200,6 +301,7 @@ bool Decoder::decode(const FullRatePayload& payload, float out[kFrameSize], bool
 
     std::memmove(formantMem_, formantMem_ + kFrameSize, kLpcOrder * sizeof(float));
     prevLspf_ = lspf;
+    prevRate_ = packet.rate;
     return true;
 }
 

@@ -28,6 +28,8 @@ int predictedGainOffset(int g1a, int g1b, int g1c);
 
 // Interpolated LSP frequencies of pitch subframe 0..3 between two frames.
 Lspf interpolateLspf(const Lspf& prev, const Lspf& curr, int subframe);
+// weight * curr + (1 - weight) * prev, in the decoder's float arithmetic.
+Lspf mixLspf(const Lspf& prev, const Lspf& curr, float weight);
 
 // Value n (0..9) of the codebook vector that effective index c selects, with
 // the decoder's 1/100 scale: the vector starts at entry -c of the circle.
@@ -35,8 +37,9 @@ inline float codebookSample(int c, int n) {
     return 0.01f * tables::kFullRateCodebook[(n - c) & 127];
 }
 
-// Signed codebook gains and effective indices of the 16 codebook subframes.
-void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16]);
+// Signed codebook gains, effective indices and gain indices of the 16
+// codebook subframes.
+void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16], int g1[16]);
 
 // Half-sample interpolation at x - 0.5, from x[-4] to x[3].
 inline float halfSample(const float* x) {
@@ -51,17 +54,35 @@ inline float halfSample(const float* x) {
 void pitchFilterFrame(float* mem, const float* in, const float gain[4], const int lag[4],
                       const int frac[4], float* result);
 
-// The decoder: bit stream in, 160 samples out (float, full scale 1.0).
+// The decoder: packets in, 160 samples each out (float, full scale 1.0).
+// Full-rate and eighth-rate packets; other rates are never written.
 class Decoder {
 public:
     Decoder();
-    // Returns false for a frame the decoder would erase. The pitch pre-filter
+    // Returns false for a packet the decoder would erase. The pitch pre-filter
     // and the formant post-filter can be left out to look at the synthesis.
-    bool decode(const FullRatePayload& payload, float out[kFrameSize], bool prefilter = true,
+    bool decode(const Packet& packet, float out[kFrameSize], bool prefilter = true,
                 bool postfilter = true);
 
+    // State the encoder takes over after an eighth-rate frame.
+    const Lspf& lspf() const { return prevLspf_; }
+    const float* pitchMemory() const { return pitchMem_; }
+    const float* prefilterMemory() const { return prefilterMem_; }
+    const float* synthesisMemory() const { return formantMem_; } // last 10 samples
+    // LSPs an eighth-rate frame predicts before its +-0.02 steps.
+    Lspf eighthRatePrediction() const;
+
 private:
+    bool decodeFull(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4],
+                    bool prefilter);
+    bool decodeEighth(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4]);
+
     Lspf prevLspf_;
+    Lspf predictorLspf_{};
+    int prevRate_ = 0; // a decoder starts as after a blank frame
+    int octaveCount_ = 0;
+    int prevG1_[2] = {0, 0};
+    float lastCodebookGain_ = 0.0f;
     float pitchMem_[kPitchMemory + kFrameSize];
     float prefilterMem_[kPitchMemory + kFrameSize];
     float formantMem_[kLpcOrder + kFrameSize];

@@ -49,8 +49,9 @@ int popcount(const FullRatePayload& p) {
     return n;
 }
 
-// A test signal of voiced-like pulses, tones and noise, so that every encoder
-// path (pitch, fractional lags, both gain signs) is exercised.
+// A test signal of voiced-like pulses, digital silence, noise and a mix, so
+// that every encoder path (pitch, fractional lags, both gain signs, eighth
+// rate and the way back to full rate) is exercised.
 std::vector<int16_t> mixedSignal(int count) {
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 1.0);
@@ -62,13 +63,31 @@ std::vector<int16_t> mixedSignal(int count) {
         double v = 0.0;
         for (int k = 1; k < 20; ++k)
             v += std::sin(2.0 * pvconv::kPi * k * phase) / k;
-        const int part = (n / 4000) % 3;
-        const double x = part == 0   ? 4000.0 * v
-                         : part == 1 ? 2500.0 * noise(rng)
-                                     : 3000.0 * v + 800.0 * noise(rng);
+        double x = 0.0;
+        switch ((n / 3000) % 4) {
+        case 0:
+            x = 4000.0 * v;
+            break;
+        case 1:
+            x = 0.0;
+            break;
+        case 2:
+            x = 2500.0 * noise(rng);
+            break;
+        default:
+            x = 3000.0 * v + 800.0 * noise(rng);
+            break;
+        }
         s[static_cast<size_t>(n)] = static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
     }
     return s;
+}
+
+int eighthRateCount(const std::vector<Packet>& packets) {
+    int n = 0;
+    for (const Packet& p : packets)
+        n += p.rate == kEighthRateByte ? 1 : 0;
+    return n;
 }
 
 } // namespace
@@ -79,6 +98,7 @@ class TestBitstream : public QObject {
 private Q_SLOTS:
     void packingRoundTrips();
     void packingFillsExactly266Bits();
+    void eighthRatePackingRoundTrips();
     void lspConversionsRoundTrip();
     void lspDecodingFollowsTheCodebooks();
     void decoderMatchesFfmpeg();
@@ -120,6 +140,30 @@ void TestBitstream::packingFillsExactly266Bits() {
     FullRateFrame one;
     one.lspv[2] = 5;
     QCOMPARE(static_cast<int>(packFullRate(one)[0] >> 5), 5);
+}
+
+void TestBitstream::eighthRatePackingRoundTrips() {
+    std::mt19937 rng(5);
+    for (int t = 0; t < 500; ++t) {
+        EighthRateFrame f;
+        for (auto& b : f.lsp)
+            b = static_cast<uint8_t>(rng() & 1u);
+        f.seed = static_cast<uint8_t>(rng() & 15u);
+        f.cbgain = static_cast<uint8_t>(rng() & 3u);
+        const Packet p = packEighthRate(f);
+        QCOMPARE(p.size(), 3);
+        QCOMPARE(int(p.bytes[2] & 0x0F), 0); // 20 bits used, reserved bits clear
+        const EighthRateFrame back = unpackEighthRate(p);
+        QCOMPARE(back.lsp, f.lsp);
+        QCOMPARE(back.seed, f.seed);
+        QCOMPARE(back.cbgain, f.cbgain);
+        QCOMPARE(back.reserved, uint8_t(0));
+    }
+    // The seed's top bit leads the packet, the first LSP bit follows.
+    EighthRateFrame one;
+    one.seed = 8;
+    one.lsp[0] = 1;
+    QCOMPARE(int(packEighthRate(one).bytes[0]), 0xC0);
 }
 
 void TestBitstream::lspConversionsRoundTrip() {
@@ -166,9 +210,9 @@ void TestBitstream::lspDecodingFollowsTheCodebooks() {
 void TestBitstream::decoderMatchesFfmpeg() {
     // Our decoder model, post-filters included, must reproduce what ffmpeg
     // plays from our packets: any table, layout or filter mistake shows here.
-    const std::vector<int16_t> input = mixedSignal(12000);
+    const std::vector<int16_t> input = mixedSignal(15000);
     Encoder enc;
-    const std::vector<FullRatePayload> packets = enc.encode(input);
+    const std::vector<Packet> packets = enc.encode(input);
     QTemporaryDir dir;
     const QString qcp = dir.filePath(QStringLiteral("mixed.qcp"));
     QVERIFY(writeFileAtomically(qcp.toStdString(), buildQcp(packets)).empty());
@@ -176,6 +220,8 @@ void TestBitstream::decoderMatchesFfmpeg() {
     QVERIFY2(d.ok, qPrintable(d.log));
     QVERIFY2(d.badLines.isEmpty(), qPrintable(d.badLines.join(QLatin1Char('\n'))));
     QCOMPARE(d.samples.size(), packets.size() * kFrameSize);
+    QVERIFY(eighthRateCount(packets) >= 10); // the silent stretch
+    QVERIFY(eighthRateCount(packets) <= 25);
 
     Decoder dec;
     double signal = 0.0, diff = 0.0;
@@ -209,7 +255,7 @@ void TestBitstream::encoderSearchesOnTheDecoderSynthesis() {
     opt.trackPrefilter = prefilter;
     Encoder enc(opt);
     std::vector<float> model;
-    const std::vector<FullRatePayload> packets = enc.encode(mixedSignal(12000), &model);
+    const std::vector<Packet> packets = enc.encode(mixedSignal(15000), &model);
     QCOMPARE(model.size(), packets.size() * kFrameSize);
     Decoder dec;
     double signal = 0.0, diff = 0.0;

@@ -39,7 +39,7 @@ std::vector<int16_t> signalOf(const QString& kind, int count) {
 }
 
 struct Encoded {
-    std::vector<FullRatePayload> packets;
+    std::vector<Packet> packets;
     Decoded decoded;
 };
 
@@ -69,6 +69,7 @@ private Q_SLOTS:
     void everyFrameIsAccepted_data();
     void everyFrameIsAccepted();
     void encodingIsRepeatable();
+    void silenceTakesEighthRate();
     void qcpLayoutFollowsRfc3625();
     void toneQuality_data();
     void toneQuality();
@@ -116,9 +117,38 @@ void TestEncoder::encodingIsRepeatable() {
     QCOMPARE(a.encode(s), b.encode(s));
 }
 
+void TestEncoder::silenceTakesEighthRate() {
+    // Speech-like tones with a second of digital silence in the middle: the
+    // pause goes out as eighth-rate packets, decodes quietly, and the frame
+    // count stays ceil(n / 160).
+    std::vector<int16_t> s = tones({180.0, 720.0, 1500.0}, 12000.0, 24000);
+    std::fill(s.begin() + 8000, s.begin() + 16000, int16_t(0));
+    const Encoded e = encodeAndDecode(s);
+    int eighth = 0;
+    for (const Packet& p : e.packets)
+        eighth += p.rate == kEighthRateByte ? 1 : 0;
+    QVERIFY2(eighth >= 48 && eighth <= 50, qPrintable(QString::number(eighth)));
+    QVERIFY2(e.decoded.ok, qPrintable(e.decoded.log));
+    QVERIFY2(e.decoded.badLines.isEmpty(), qPrintable(e.decoded.badLines.join(QLatin1Char('\n'))));
+    QCOMPARE(e.decoded.samples.size(), size_t(24000));
+    // Quiet in the pause once the speech has died away, loud around it.
+    double pause = 0.0, sound = 0.0;
+    for (size_t i = 10000; i < 16000; ++i)
+        pause = std::max(pause, std::fabs(double(e.decoded.samples[i])));
+    for (size_t i = 17000; i < 24000; ++i)
+        sound = std::max(sound, std::fabs(double(e.decoded.samples[i])));
+    QVERIFY2(pause < 30.0, qPrintable(QString::number(pause)));
+    QVERIFY2(sound > 3000.0, qPrintable(QString::number(sound)));
+    const Quality q = measureQuality(s, e.decoded.samples);
+    QVERIFY2(q.segSnrDb >= 8.0, qPrintable(QString::number(q.segSnrDb)));
+}
+
 void TestEncoder::qcpLayoutFollowsRfc3625() {
-    std::vector<FullRatePayload> packets(3);
-    packets[1][0] = 0xAB;
+    // Three full-rate packets and an eighth-rate one: 109 bytes of data.
+    std::vector<Packet> packets(4);
+    packets[1].bytes[0] = 0xAB;
+    packets[3] = packEighthRate(EighthRateFrame{});
+    packets[3].bytes[0] = 0xCD;
     const std::vector<uint8_t> q = buildQcp(packets);
     QCOMPARE(std::string(q.begin(), q.begin() + 4), std::string("RIFF"));
     QCOMPARE(static_cast<size_t>(u32At(q, 4)), q.size() - 8);
@@ -128,7 +158,7 @@ void TestEncoder::qcpLayoutFollowsRfc3625() {
     const uint8_t guid[16] = {0x41, 0x6D, 0x7F, 0x5E, 0x15, 0xB1, 0xD0, 0x11,
                               0xBA, 0x91, 0x00, 0x80, 0x5F, 0xB4, 0xB9, 0x7E};
     QVERIFY(std::equal(guid, guid + 16, q.begin() + 22));
-    QCOMPARE(q[120] | (q[121] << 8), 14000);
+    QCOMPARE(q[120] | (q[121] << 8), 109 * 8 * 50 / 4);
     QCOMPARE(q[122] | (q[123] << 8), 35);
     QCOMPARE(q[124] | (q[125] << 8), 160);
     QCOMPARE(q[126] | (q[127] << 8), 8000);
@@ -145,12 +175,16 @@ void TestEncoder::qcpLayoutFollowsRfc3625() {
         const uint32_t size = u32At(q, at + 4);
         if (order.last() == QLatin1String("vrat")) {
             QCOMPARE(u32At(q, at + 8), 1u);
-            QCOMPARE(u32At(q, at + 12), 3u);
+            QCOMPARE(u32At(q, at + 12), 4u);
         }
         if (order.last() == QLatin1String("data")) {
-            QCOMPARE(size, 3u * 35u);
+            QCOMPARE(size, 109u); // odd: one pad byte follows
             QCOMPARE(int(q[at + 8]), 4);
             QCOMPARE(int(q[at + 8 + 35 + 1]), 0xAB);
+            QCOMPARE(int(q[at + 8 + 105]), 1); // eighth-rate byte
+            QCOMPARE(int(q[at + 8 + 106]), 0xCD);
+            QVERIFY(at + 8 + 109 < q.size());
+            QCOMPARE(int(q[at + 8 + 109]), 0); // pad
         }
         at += 8 + size + (size & 1u);
     }
