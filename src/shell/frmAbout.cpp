@@ -64,9 +64,9 @@ frmAbout::frmAbout() {
     lblVersion->setPalette(light);
     placeTwips(lblVersion, 120, 90, 2880, 255);
 
-    Label1 = named(
-        new QLabel(QStringLiteral("THANK YOU TINKERTONES.EXAMPLE FOR ALL THE HELP!"), this),
-        "Label1");
+    Label1 =
+        named(new QLabel(QStringLiteral("THANK YOU TINKERTONES.EXAMPLE FOR ALL THE HELP!"), this),
+              "Label1");
     Label1->setFont(classicFont(true));
     Label1->setPalette(light);
     Label1->setAlignment(Qt::AlignCenter);
