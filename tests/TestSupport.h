@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 namespace tess::test {
@@ -28,7 +29,22 @@ public:
         program.reset();
         AppInfo::setPathForTesting(QString());
     }
-    Form1* form1() { return program->form1(); }
+    // The main window. Without config.cfg its load shows the first-start message and
+    // arms the options-window timer; tests begin after the user closed that message,
+    // with the timer stopped so no options window turns up in the middle of a test.
+    // Tests of the start itself use program->form1().
+    Form1* form1() {
+        const bool fresh = !program->exists<Form1>();
+        Form1* f = program->form1();
+        if (fresh && !QFile::exists(appDir.filePath(QStringLiteral("config.cfg")))) {
+            const QStringList shown = MessageBox::takeRecorded();
+            if (shown.size() != 1 ||
+                !shown[0].startsWith(QLatin1String("The Configuration File could not be found.")))
+                qFatal("unexpected messages at first start");
+            f->tmroptset->stop();
+        }
+        return f;
+    }
 
     QTemporaryDir appDir;
     QTemporaryDir work;

@@ -6,11 +6,15 @@
 
 namespace tess {
 
+class TextBox;
+
 // The batch settings window.
 class frmBatchSet : public Form<QWidget> {
     Q_OBJECT
 public:
     frmBatchSet();
+
+    TextBox* txtsave;
 };
 
 } // namespace tess

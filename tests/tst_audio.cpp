@@ -1,0 +1,436 @@
+#include "TestSupport.h"
+
+#include "audio/AudioConversion.h"
+#include "audio/AudioPaths.h"
+#include "audio/FrmConvert.h"
+#include "platform/Controls.h"
+#include "platform/Process.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace tess;
+using namespace tess::test;
+
+namespace {
+
+const QString kFailMessage =
+    "PVConv.exe has failed to convert your WAV file. Make sure that the WAV you are trying "
+    "to convert is PCM 8000Hz  8 or 16 Bit MONO!";
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+class TestAudio : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void windowControls();
+    void openedFromMainWindow();
+    void browse();
+    void convertNeedsAnExistingFile();
+    void cancelUnloads();
+    void successfulConversion();
+    void failedConversion_data();
+    void failedConversion();
+    void staleOutputNeverTaken();
+    void applicationFolderWithBlanks();
+    void waitsWithoutRunningEvents();
+    void converterCannotStart_data();
+    void converterCannotStart();
+    void unusableTempFolderRefused();
+    void failedCopiesAreReported();
+
+private:
+    void installConverter(const QString& folder);
+    FrmConvert* open();
+    QString wav(const QString& name, const QByteArray& bytes);
+    void convert(const QString& path);
+    QStringList successLog(const QString& wavPath) const;
+    QStringList failureLog(const QString& wavPath) const;
+
+    std::unique_ptr<ProgramFixture> fx;
+    Form1* f = nullptr;
+    QString temp;
+};
+
+void TestAudio::init() {
+    fx = std::make_unique<ProgramFixture>();
+    f = fx->form1();
+    f->show();
+    // Not there yet: the first conversion creates it.
+    temp = fx->work.filePath(QStringLiteral("tmp/tessavane"));
+    AudioPaths::setTempFolderForTesting(temp);
+    installConverter(fx->appDir.path());
+    qputenv("STANDIN_ARGS", fx->work.filePath(QStringLiteral("args.txt")).toLocal8Bit());
+}
+
+void TestAudio::cleanup() {
+    fx.reset();
+    f = nullptr;
+    AudioPaths::setTempFolderForTesting(QString());
+    Process::setRunnerForTesting({});
+    qunsetenv("STANDIN_ARGS");
+}
+
+void TestAudio::installConverter(const QString& folder) {
+    const QString target = QDir(folder).filePath(QStringLiteral("pvconv"));
+    QFile::remove(target);
+    QVERIFY(QFile::copy(QStringLiteral(STANDIN_PVCONV), target));
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+FrmConvert* TestAudio::open() {
+    click(f->CMNDwav);
+    return fx->program->frmConvert();
+}
+
+QString TestAudio::wav(const QString& name, const QByteArray& bytes) {
+    const QString path = fx->work.filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return writeFile(path, bytes);
+}
+
+void TestAudio::convert(const QString& path) {
+    FrmConvert* w = open();
+    w->txtwav->setText(path);
+    click(w->Command2);
+}
+
+QStringList TestAudio::successLog(const QString& wavPath) const {
+    return {"Temporary files deleted. Conversion Done.",
+            "New QCP file at: " + AudioPaths::qcpPathFor(wavPath),
+            "Output file from PVConv.exe found. Moving from Temp DIR.",
+            "Done. PVConv.exe has terminated.",
+            "Calling PVConv.exe to convert your file, please wait...",
+            "Attempting to Convert " + wavPath,
+            "WAV to QCP Conversion started."};
+}
+
+QStringList TestAudio::failureLog(const QString& wavPath) const {
+    return {"The Output file from PVConv.exe could not be found! PVConv.exe Failed!",
+            "Done. PVConv.exe has terminated.",
+            "Calling PVConv.exe to convert your file, please wait...",
+            "Attempting to Convert " + wavPath, "WAV to QCP Conversion started."};
+}
+
+void TestAudio::windowControls() {
+    FrmConvert* w = fx->program->frmConvert();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Tessavane: Audio Conversion"));
+    QCOMPARE(w->size(), QSize(360, 162));
+    QVERIFY(w->minimumSize() != w->maximumSize()); // sizable
+    QCOMPARE(w->Frame1->title(), QStringLiteral("Convert WAV to QCP Audio File"));
+    QCOMPARE(w->Label1->text(), QStringLiteral("WAV File To Convert:"));
+    QCOMPARE(w->Label2->text(),
+             QStringLiteral("The Wav File must be PCM 8000Hz,  16 Bit,   MONO!"));
+    QVERIFY(w->Label2->font().bold());
+    QCOMPARE(w->Label3->text(),
+             QStringLiteral("WAV to QCP: A QCP file with the same name as the WAV file will be "
+                            "made and placed in the same directory as the WAV file."));
+    QCOMPARE(w->Command1->text(), QStringLiteral(">"));
+    QCOMPARE(w->Command3->text(), QStringLiteral("Cancel"));
+    QCOMPARE(w->Command2->text(), QStringLiteral("Convert WAV"));
+    QVERIFY(w->txtwav->text().isEmpty());
+    QVERIFY(w->txtwav->maxLength() > 100000);
+    for (const char* name :
+         {"Label1", "txtwav", "Command1", "Label2", "Label3", "Command3", "Command2"}) {
+        QWidget* c = child<QWidget>(w, name);
+        QVERIFY2(c && c->parentWidget() == w->Frame1, name);
+        QVERIFY2(w->Frame1->rect().contains(c->geometry()), name);
+    }
+    for (QPushButton* b : {w->Command1, w->Command2, w->Command3})
+        QVERIFY(!b->autoDefault() && !b->isDefault());
+    // Tab order: path box, browse, Cancel, Convert WAV, then round again.
+    QList<QWidget*> order;
+    QWidget* at = w->txtwav;
+    do {
+        if (at->focusPolicy() & Qt::TabFocus)
+            order.append(at);
+        at = at->nextInFocusChain();
+    } while (at != w->txtwav);
+    QCOMPARE(order, (QList<QWidget*>{w->txtwav, w->Command1, w->Command3, w->Command2}));
+}
+
+void TestAudio::openedFromMainWindow() {
+    FrmConvert* w = open();
+    QVERIFY(w->isVisible());
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    showWindow(f);
+    QVERIFY(QTest::qWaitForWindowActive(f));
+    f->mnuconv->trigger();
+    QCOMPARE(fx->program->frmConvert(), w); // the same window, not a second one
+    QVERIFY(QTest::qWaitForWindowActive(w));
+}
+
+void TestAudio::browse() {
+    FrmConvert* w = open();
+    w->txtwav->setText(QStringLiteral("typed"));
+    const QStringList before = logLines(f);
+    FileDialog::setNextCancel();
+    click(w->Command1);
+    QCOMPARE(FileDialog::lastFilter(), QStringLiteral("WAV (*.wav)|*.wav|"));
+    QCOMPARE(w->txtwav->text(), QStringLiteral("typed"));
+    QCOMPARE(logLines(f), before);
+
+    FileDialog::setNextFileName(QStringLiteral("D:\\a b\\x.wav"));
+    click(w->Command1);
+    QCOMPARE(w->txtwav->text(), QStringLiteral("D:\\a b\\x.wav"));
+    QCOMPARE(logLines(f), QStringList{"Selected File:D:\\a b\\x.wav"} + before);
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+}
+
+void TestAudio::convertNeedsAnExistingFile() {
+    FrmConvert* w = open();
+    const QStringList before = logLines(f);
+    for (const QString& path :
+         {QString(), fx->work.filePath(QStringLiteral("none.wav")), fx->work.path()}) {
+        w->txtwav->setText(path);
+        click(w->Command2);
+        QCOMPARE(logLines(f), before);
+        QCOMPARE(w->txtwav->text(), path);
+    }
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QVERIFY(!QFileInfo::exists(temp));
+    QVERIFY(fx->program->exists<FrmConvert>());
+}
+
+void TestAudio::cancelUnloads() {
+    FrmConvert* w = open();
+    w->txtwav->setText(QStringLiteral("/somewhere/ring.wav"));
+    click(w->Command3);
+    QVERIFY(!fx->program->exists<FrmConvert>());
+    QVERIFY(open()->txtwav->text().isEmpty());
+}
+
+void TestAudio::successfulConversion() {
+    const QString ring = wav(QStringLiteral("tones/ring.wav"), "WRITE ring");
+    const QString target = fx->work.filePath(QStringLiteral("tones/ring.qcp"));
+    writeFile(target, "an older conversion");
+    FrmConvert* w = open();
+    FileDialog::setNextFileName(ring);
+    click(w->Command1);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    click(w->Command2);
+
+    // The log was cleared first: the Started! and Selected File: lines are gone.
+    QCOMPARE(logLines(f), successLog(ring));
+    QCOMPARE(readFile(target), QByteArray("QCP:WRITE ring"));
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QVERIFY(!fx->program->exists<FrmConvert>());
+    QVERIFY(QFileInfo(temp).isDir());
+    QCOMPARE(filesIn(temp), QStringList());
+    // Started by its exact path with the copy as its one argument.
+    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("args.txt"))),
+             AudioPaths::tempWavIn(temp).toLocal8Bit() + '\n');
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(f));
+
+    // A second run clears the log again and replaces the file just written.
+    const QString upper = wav(QStringLiteral("tones/RING.WAV"), "WRITE again");
+    convert(upper);
+    QCOMPARE(logLines(f), successLog(upper));
+    QCOMPARE(AudioPaths::qcpPathFor(upper), fx->work.filePath(QStringLiteral("tones/RING.qcp")));
+    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("tones/RING.qcp"))),
+             QByteArray("QCP:WRITE again"));
+    QCOMPARE(filesIn(temp), QStringList());
+}
+
+void TestAudio::failedConversion_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("writes nothing") << QByteArray("NOTHING");
+    QTest::newRow("exits at once") << QByteArray("EXIT");
+}
+
+void TestAudio::failedConversion() {
+    QFETCH(QByteArray, content);
+    const QString ring = wav(QStringLiteral("ring.wave"), content);
+    FrmConvert* w = open();
+    w->txtwav->setText(ring);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    click(w->Command2);
+
+    QCOMPARE(logLines(f), failureLog(ring));
+    QCOMPARE(MessageBox::takeRecorded(), QStringList{kFailMessage});
+    QVERIFY(fx->program->exists<FrmConvert>());
+    QCOMPARE(w->txtwav->text(), ring);
+    QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("ring.wqcp"))));
+    QCOMPARE(filesIn(temp), QStringList{"temp.wav"});
+    QCOMPARE(readFile(AudioPaths::tempWavIn(temp)), content);
+    // The main window comes to the front although the conversion window was active.
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(f));
+}
+
+void TestAudio::staleOutputNeverTaken() {
+    QVERIFY(QDir().mkpath(temp));
+    writeFile(AudioPaths::tempQcpIn(temp), "another recording");
+    const QString ring = wav(QStringLiteral("ring.wav"), "NOTHING");
+    FrmConvert* w = open();
+    w->txtwav->setText(ring);
+
+    // What the converter finds when it starts.
+    QStringList logAtStart;
+    bool staleAtStart = true;
+    QByteArray inputAtStart;
+    bool windowShown = false;
+    Process::setRunnerForTesting([&](const QString& program, const QStringList& args) {
+        logAtStart = logLines(f);
+        staleAtStart = QFileInfo::exists(AudioPaths::tempQcpIn(temp));
+        inputAtStart = readFile(AudioPaths::tempWavIn(temp));
+        windowShown = w->isVisible() && w->txtwav->text() == ring;
+        return Process::startAndWait(program, args);
+    });
+    click(w->Command2);
+
+    QCOMPARE(logAtStart, failureLog(ring).mid(2));
+    QVERIFY(!staleAtStart);
+    QCOMPARE(inputAtStart, QByteArray("NOTHING"));
+    QVERIFY(windowShown);
+    QCOMPARE(logLines(f), failureLog(ring));
+    QCOMPARE(MessageBox::takeRecorded(), QStringList{kFailMessage});
+    QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("ring.qcp"))));
+}
+
+void TestAudio::applicationFolderWithBlanks() {
+    const QString app = fx->appDir.filePath(QStringLiteral("my apps"));
+    QVERIFY(QDir().mkpath(app));
+    // A program named after the folder's first word must not be what runs.
+    writeFile(fx->appDir.filePath(QStringLiteral("my")), "#!/bin/sh\nexit 0\n");
+    QFile::setPermissions(fx->appDir.filePath(QStringLiteral("my")),
+                          QFile::ReadOwner | QFile::ExeOwner);
+    installConverter(app);
+    QFile::remove(fx->appDir.filePath(QStringLiteral("pvconv")));
+    AppInfo::setPathForTesting(app);
+
+    const QString ring = wav(QStringLiteral("a b/ring.wav"), "WRITE blank");
+    convert(ring);
+    QCOMPARE(logLines(f), successLog(ring));
+    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("a b/ring.qcp"))),
+             QByteArray("QCP:WRITE blank"));
+    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("args.txt"))),
+             AudioPaths::tempWavIn(temp).toLocal8Bit() + '\n');
+}
+
+void TestAudio::waitsWithoutRunningEvents() {
+    // The converter takes longer than one slice of the wait; no event may be served
+    // meanwhile, not even one posted before the conversion began.
+    const QString ring = wav(QStringLiteral("slow.wav"), "SLOW");
+    FrmConvert* w = open();
+    w->txtwav->setText(ring);
+    bool timerRan = false;
+    QTimer::singleShot(0, this, [&] { timerRan = true; });
+    w->Command2_Click();
+    QVERIFY(!timerRan);
+    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("slow.qcp"))), QByteArray("QCP:SLOW"));
+    QCOMPARE(logLines(f), successLog(ring));
+    QTRY_VERIFY(timerRan);
+}
+
+void TestAudio::converterCannotStart_data() {
+    QTest::addColumn<bool>("present");
+    QTest::newRow("missing") << false;
+    QTest::newRow("not executable") << true;
+}
+
+void TestAudio::converterCannotStart() {
+    QFETCH(bool, present);
+    const QString converter = AudioPaths::converterPath();
+    if (present)
+        QVERIFY(QFile::setPermissions(converter, QFile::ReadOwner | QFile::WriteOwner));
+    else
+        QVERIFY(QFile::remove(converter));
+    const QString ring = wav(QStringLiteral("ring.wav"), "WRITE");
+    convert(ring);
+
+    QCOMPARE(logLines(f), QStringList{"PVConv.exe could not be started: " + converter} +
+                              failureLog(ring).mid(2));
+    const QStringList messages = MessageBox::takeRecorded();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(converter), qPrintable(messages[0]));
+    QVERIFY(fx->program->exists<FrmConvert>());
+    QCOMPARE(filesIn(temp), QStringList());
+    QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("ring.qcp"))));
+
+    // The program goes on: with the converter in place the next attempt succeeds.
+    installConverter(fx->appDir.path());
+    click(fx->program->frmConvert()->Command2);
+    QCOMPARE(logLines(f), successLog(ring));
+}
+
+void TestAudio::unusableTempFolderRefused() {
+    const QString ring = wav(QStringLiteral("ring.wav"), "WRITE");
+    const QString elsewhere = fx->work.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(QDir().mkpath(QFileInfo(temp).absolutePath()));
+    QVERIFY(QFile::link(elsewhere, temp));
+    convert(ring);
+    QCOMPARE(logLines(f), QStringList{"The Temp DIR could not be used: " + temp});
+    const QStringList messages = MessageBox::takeRecorded();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(temp) && messages[0].contains("symbolic link"),
+             qPrintable(messages[0]));
+    QCOMPARE(filesIn(elsewhere), QStringList());
+    QVERIFY(fx->program->exists<FrmConvert>());
+
+    // A folder that cannot be created: its parent is a plain file.
+    QFile::remove(temp);
+    writeFile(temp, "");
+    AudioPaths::setTempFolderForTesting(temp + QStringLiteral("/inner"));
+    click(fx->program->frmConvert()->Command2);
+    QCOMPARE(logLines(f), QStringList{"The Temp DIR could not be used: " + temp + "/inner"});
+    QCOMPARE(MessageBox::takeRecorded().size(), 1);
+}
+
+void TestAudio::failedCopiesAreReported() {
+    // The WAV cannot be copied: a file size limit fails the write even for root.
+    const QString ring = wav(QStringLiteral("ring.wav"), "WRITE a recording of some length");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 8;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    convert(ring);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    QCOMPARE(logLines(f), QStringList{"Your WAV file could not be copied to the Temp DIR."});
+    QStringList messages = MessageBox::takeRecorded();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(AudioPaths::tempWavIn(temp)), qPrintable(messages[0]));
+    QCOMPARE(filesIn(temp), QStringList());
+    QVERIFY(fx->program->exists<FrmConvert>());
+
+    // The target cannot be written: a folder stands in its place.
+    QVERIFY(QDir().mkdir(fx->work.filePath(QStringLiteral("ring.qcp"))));
+    click(fx->program->frmConvert()->Command2);
+    const QString target = fx->work.filePath(QStringLiteral("ring.qcp"));
+    QCOMPARE(logLines(f), QStringList{"The new QCP file could not be written: " + target} +
+                              successLog(ring).mid(2));
+    messages = MessageBox::takeRecorded();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(target), qPrintable(messages[0]));
+    QCOMPARE(filesIn(temp), QStringList());
+    QVERIFY(fx->program->exists<FrmConvert>());
+
+    // An old temp.qcp that cannot be removed stops the conversion before it starts.
+    QVERIFY(QDir().rmdir(target));
+    QVERIFY(QDir().mkpath(AudioPaths::tempQcpIn(temp) + QStringLiteral("/inner")));
+    click(fx->program->frmConvert()->Command2);
+    QCOMPARE(logLines(f), QStringList{"An old temporary file could not be deleted: " +
+                                      AudioPaths::tempQcpIn(temp)});
+    QCOMPARE(MessageBox::takeRecorded().size(), 1);
+    QVERIFY(!QFileInfo::exists(target));
+}
+
+QTEST_MAIN(TestAudio)
+#include "tst_audio.moc"
