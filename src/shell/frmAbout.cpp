@@ -8,9 +8,11 @@
 #include "platform/Registry.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
@@ -110,6 +112,9 @@ frmAbout::frmAbout() {
     connect(tmrwin, &QTimer::timeout, this, &frmAbout::tmrwin_Timer);
 
     setHeightTwips(FullHeightTwips);
+    // Centred for its full height, so that it unrolls into the middle of the screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void frmAbout::setHeightTwips(int height) {
