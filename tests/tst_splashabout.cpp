@@ -308,6 +308,15 @@ void TestSplashAbout::getKeyValue() {
     QVERIFY(!frmAbout::GetKeyValue(0x80000001u, QString::fromLatin1(key), "Bare", val));
 
     QCOMPARE(registry.openCount(), 0); // every opened key was closed
+
+#ifndef _WIN32
+    // Without a test registry nothing is found here.
+    Registry::setForTesting(nullptr);
+    val = "stale";
+    QVERIFY(!frmAbout::GetKeyValue(hklm, QString::fromLatin1(LocationKey), "PATH", val));
+    QCOMPARE(val, QString());
+    QVERIFY(!frmAbout::GetKeyValue(hklm, QString::fromLatin1(FolderKey), "MSINFO", val));
+#endif
 }
 
 void TestSplashAbout::sysInfoLocations() {

@@ -41,12 +41,26 @@ public:
 };
 #endif
 
+#ifndef _WIN32
+// Off Windows there is no registry: no key can be opened.
+class EmptyRegistry : public Registry {
+public:
+    long open(quint32, const QByteArray&, quint32, RegKey* key) override {
+        *key = 0;
+        return Reg::NotFound;
+    }
+    long query(RegKey, const QByteArray&, quint32*, char*, quint32*) override {
+        return Reg::InvalidHandle;
+    }
+    long close(RegKey) override { return Reg::InvalidHandle; }
+};
+#endif
+
 Registry& platformRegistry() {
 #ifdef _WIN32
     static WindowsRegistry registry;
 #else
-    // Holds no keys and is never written: nothing to find off Windows.
-    static MemoryRegistry registry;
+    static EmptyRegistry registry;
 #endif
     return registry;
 }
