@@ -1,0 +1,576 @@
+#include "encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace pvconv {
+namespace {
+
+constexpr int kSub = kPitchSubframeSize;
+constexpr int kUnit = kCodebookSubframeSize;
+constexpr int kMinLag = 17; // plag 1..127; plag 0 switches the pitch filter off
+constexpr int kMaxLag = 143;
+constexpr int kMaxFracLag = 139;    // the decoder erases half-sample lags beyond this
+constexpr float kLspMargin = 1e-4f; // keeps float rounding away from the erasure limits
+
+// y = x filtered by 1/A(z), with hist holding the last kLpcOrder outputs (oldest first).
+void synthesis(const Lpc& a, const float* x, float* y, int n, const float* hist) {
+    float buf[kLpcOrder + kFrameSize];
+    std::copy(hist, hist + kLpcOrder, buf);
+    float* out = buf + kLpcOrder;
+    for (int i = 0; i < n; ++i) {
+        float acc = x[i];
+        for (int k = 0; k < kLpcOrder; ++k)
+            acc -= a[k] * out[i - k - 1];
+        out[i] = acc;
+    }
+    std::copy(out, out + n, y);
+}
+
+// Pole-zero filter A(z/g1)/A(z/g2): num and den are the weighted coefficient
+// sets, xh/yh the last kLpcOrder inputs and outputs.
+void weighting(const Lpc& num, const Lpc& den, const float* x, float* y, int n, const float* xh,
+               const float* yh) {
+    float xb[kLpcOrder + kFrameSize], yb[kLpcOrder + kFrameSize];
+    std::copy(xh, xh + kLpcOrder, xb);
+    std::copy(yh, yh + kLpcOrder, yb);
+    std::copy(x, x + n, xb + kLpcOrder);
+    for (int i = 0; i < n; ++i) {
+        const float* xi = xb + kLpcOrder + i;
+        float acc = xi[0];
+        for (int k = 0; k < kLpcOrder; ++k)
+            acc += num[k] * xi[-k - 1] - den[k] * yb[kLpcOrder + i - k - 1];
+        yb[kLpcOrder + i] = acc;
+    }
+    std::copy(yb + kLpcOrder, yb + kLpcOrder + n, y);
+}
+
+// Four partial sums let the compiler use vector instructions without
+// reassociating on its own; N is 10 or 40 here.
+template <int N> inline float dot(const float* a, const float* b) {
+    float acc[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    int i = 0;
+    for (; i + 4 <= N; i += 4)
+        for (int k = 0; k < 4; ++k)
+            acc[k] += a[i + k] * b[i + k];
+    for (; i < N; ++i)
+        acc[0] += a[i] * b[i];
+    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
+// Zero-state response of the weighted synthesis filter to v (length kSub).
+// Written as a sum of scaled, shifted impulse responses so that it vectorises.
+void filterH(const float* h, const float* v, float* y) {
+    std::fill(y, y + kSub, 0.0f);
+    for (int m = 0; m < kSub; ++m) {
+        const float vm = v[m];
+        for (int n = m; n < kSub; ++n)
+            y[n] += vm * h[n - m];
+    }
+}
+
+// The adaptive vector of lag L (+ half when frac) with unit gain: the pitch
+// filter's output for a silent input, looking back into the past excitation
+// and, for lags shorter than the subframe, into its own output.
+void adaptiveVector(const float* past, int lag, int frac, float gain, float* v) {
+    float buf[kPitchMemory + kSub];
+    const int need = std::min(lag + 4, kPitchMemory); // oldest sample the filter reads
+    std::copy(past - need, past, buf + kPitchMemory - need);
+    float* out = buf + kPitchMemory;
+    for (int n = 0; n < kSub; ++n) {
+        const float* p = out + n - lag;
+        out[n] = gain * (frac ? halfSample(p) : *p);
+    }
+    std::copy(out, out + kSub, v);
+}
+
+// Gain indices a codebook subframe may use, and their linear gains.
+struct GainLevels {
+    int count = 0;
+    int g1[16];
+    float gain[16];
+};
+
+GainLevels levels(int offset, int codes) {
+    GainLevels l;
+    l.count = codes;
+    for (int c = 0; c < codes; ++c) {
+        l.g1[c] = offset + 4 * c;
+        l.gain[c] = gainOfIndex(l.g1[c]);
+    }
+    return l;
+}
+
+} // namespace
+
+Encoder::Encoder(EncoderOptions options) : opt_(options) {
+    for (int i = 0; i < 240; ++i)
+        window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(2.0 * kPi * i / 239.0));
+    for (int k = 0; k <= kLpcOrder; ++k) {
+        // Gaussian lag window (60 Hz) to keep sharp resonances from running away.
+        const double f = 2.0 * kPi * 60.0 * k / 8000.0;
+        lagWindow_[k] = static_cast<float>(std::exp(-0.5 * f * f));
+    }
+    for (int i = 0; i < kLpcOrder; ++i)
+        prevLspfQ_[i] = prevLspfU_[i] = static_cast<float>((i + 1) / 11.0);
+    prevLspv_ = quantiseLspf(prevLspfU_);
+    std::fill(std::begin(exc_), std::end(exc_), 0.0f);
+    std::fill(std::begin(pre_), std::end(pre_), 0.0f);
+    std::fill(std::begin(synMem_), std::end(synMem_), 0.0f);
+    std::fill(std::begin(errMem_), std::end(errMem_), 0.0f);
+    std::fill(std::begin(werrMem_), std::end(werrMem_), 0.0f);
+}
+
+bool Encoder::analyse(const float* signal, Lspf& lspf) const {
+    float w[240];
+    const float* start = signal + opt_.analysisCentre - 120;
+    for (int i = 0; i < 240; ++i)
+        w[i] = start[i] * window_[i];
+    std::array<double, kLpcOrder + 1> r = autocorrelation(w, 240);
+    // White-noise correction at -40 dB, plus a floor for digital silence.
+    r[0] = r[0] * 1.0001 + 1e-10;
+    for (int k = 1; k <= kLpcOrder; ++k)
+        r[k] *= lagWindow_[k];
+    Lpc a{};
+    if (!levinson(r, a))
+        return false;
+    return lpcToLspf(a, lspf);
+}
+
+std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target) const {
+    // Weights favour closely spaced LSPs, which mark the formant peaks.
+    float weight[kLpcOrder];
+    for (int i = 0; i < kLpcOrder; ++i) {
+        const float lo = target[i] - (i > 0 ? target[i - 1] : 0.0f);
+        const float hi = (i < kLpcOrder - 1 ? target[i + 1] : 1.0f) - target[i];
+        weight[i] = 1.0f / std::max(lo, 0.005f) + 1.0f / std::max(hi, 0.005f);
+    }
+
+    // Tree search keeping the best few paths through the five splits, since
+    // each split's increments add to the previous one's end.
+    struct Path {
+        float dist;
+        float value[kLpcOrder];
+        uint8_t index[5];
+    };
+    constexpr int kKeep = 4;
+    Path paths[kKeep];
+    int count = 1;
+    paths[0].dist = 0.0f;
+    Path next[kKeep];
+    for (int s = 0; s < 5; ++s) {
+        int nextCount = 0;
+        const uint16_t(*table)[2] = tables::kLspVq[s];
+        for (int p = 0; p < count; ++p) {
+            const Path& base = paths[p];
+            const float cum = s > 0 ? base.value[2 * s - 1] : 0.0f;
+            for (int e = 0; e < tables::kLspVqSize[s]; ++e) {
+                const float q0 = static_cast<float>(cum + table[e][0] * 0.0001);
+                const float q1 = static_cast<float>(q0 + table[e][1] * 0.0001);
+                const int i0 = 2 * s, i1 = 2 * s + 1;
+                const float d0 = q0 - target[i0], d1 = q1 - target[i1];
+                const float dist = base.dist + weight[i0] * d0 * d0 + weight[i1] * d1 * d1;
+                if (nextCount == kKeep && dist >= next[kKeep - 1].dist)
+                    continue;
+                // The decoder erases frames whose LSPs crowd or leave the band.
+                if (i0 >= 4 && q0 - base.value[i0 - 4] < 0.0931f + kLspMargin)
+                    continue;
+                if (i1 >= 4 && q1 - (i1 - 4 == i0 ? q0 : base.value[i1 - 4]) < 0.0931f + kLspMargin)
+                    continue;
+                if (s == 4 && (q1 <= 0.66f + kLspMargin || q1 >= 0.985f - kLspMargin))
+                    continue;
+                int at = std::min(nextCount, kKeep - 1);
+                while (at > 0 && next[at - 1].dist > dist) {
+                    if (at < kKeep)
+                        next[at] = next[at - 1];
+                    --at;
+                }
+                Path& np = next[at];
+                std::copy(base.value, base.value + i0, np.value);
+                std::copy(base.index, base.index + s, np.index);
+                np.value[i0] = q0;
+                np.value[i1] = q1;
+                np.index[s] = static_cast<uint8_t>(e);
+                np.dist = dist;
+                if (nextCount < kKeep)
+                    ++nextCount;
+            }
+        }
+        if (nextCount == 0)
+            return prevLspv_; // nothing acceptable: repeat the last good set
+        std::copy(next, next + nextCount, paths);
+        count = nextCount;
+    }
+    std::array<uint8_t, 5> out{};
+    std::copy(paths[0].index, paths[0].index + 5, out.begin());
+    return out;
+}
+
+Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const float* exc) const {
+    // Target filtered backwards, so that <x, H v> = <d, v> costs one dot product.
+    float d[kSub];
+    for (int m = 0; m < kSub; ++m) {
+        float acc = 0.0f;
+        for (int n = m; n < kSub; ++n)
+            acc += x[n] * h[n - m];
+        d[m] = acc;
+    }
+    // Half-sample values of the past, for lags long enough not to need the
+    // subframe's own output: half[p] interpolates at p - 0.5.
+    constexpr int kHalfFrom = kMaxFracLag; // p in [-139, -4]
+    float half[kHalfFrom];
+    for (int p = -kHalfFrom; p <= -4; ++p)
+        half[p + kHalfFrom] = halfSample(exc + p);
+
+    struct Cand {
+        float score;
+        int lag, frac;
+    };
+    constexpr int kKeep = 5;
+    Cand best[kKeep];
+    int count = 0;
+    float v[kSub];
+    // Energies of the sliding windows of past excitation, updated one lag at a time.
+    double eInt = 0.0, eHalf = 0.0;
+    for (int n = 0; n < kSub; ++n) {
+        eInt += static_cast<double>(exc[n - kSub]) * exc[n - kSub];
+        eHalf +=
+            static_cast<double>(half[kHalfFrom - kSub - 3 + n]) * half[kHalfFrom - kSub - 3 + n];
+    }
+    for (int lag = kMinLag; lag <= kMaxLag; ++lag) {
+        if (lag > kSub) {
+            const float in = exc[-lag], out = exc[kSub - lag];
+            eInt += static_cast<double>(in) * in - static_cast<double>(out) * out;
+        }
+        if (lag > kSub + 3 && lag <= kMaxFracLag) {
+            const float in = half[kHalfFrom - lag], out = half[kHalfFrom + kSub - lag];
+            eHalf += static_cast<double>(in) * in - static_cast<double>(out) * out;
+        }
+        for (int frac = 0; frac <= (lag <= kMaxFracLag ? 1 : 0); ++frac) {
+            const float* vp;
+            float ev;
+            if (!frac && lag >= kSub) {
+                vp = exc - lag;
+                ev = static_cast<float>(eInt);
+            } else if (frac && lag >= kSub + 3) {
+                vp = half + kHalfFrom - lag;
+                ev = static_cast<float>(eHalf);
+            } else if (!frac) {
+                // Short lag: the past repeats with the lag as period.
+                for (int n = 0; n < kSub; ++n)
+                    v[n] = n < lag ? exc[n - lag] : v[n - lag];
+                vp = v;
+                ev = dot<kSub>(vp, vp);
+            } else {
+                // Short half-sample lag: samples whose taps all lie in the
+                // past come from half[]; the rest read the vector itself.
+                float buf[kSub + kSub + 8];
+                float* out = buf + kSub + 8;
+                std::copy(exc - lag - 4, exc, out - lag - 4);
+                for (int n = 0; n < kSub; ++n)
+                    out[n] = n + 3 < lag ? half[kHalfFrom + n - lag] : halfSample(out + n - lag);
+                std::copy(out, out + kSub, v);
+                vp = v;
+                ev = dot<kSub>(vp, vp);
+            }
+            const float c = dot<kSub>(d, vp);
+            if (c <= 0.0f)
+                continue;
+            if (ev <= 0.0f)
+                continue;
+            const float score = c * c / ev;
+            if (count == kKeep && score <= best[kKeep - 1].score)
+                continue;
+            int at = std::min(count, kKeep - 1);
+            while (at > 0 && best[at - 1].score < score) {
+                if (at < kKeep)
+                    best[at] = best[at - 1];
+                --at;
+            }
+            best[at] = {score, lag, frac};
+            if (count < kKeep)
+                ++count;
+        }
+    }
+
+    // Rank the candidates by their error with the best quantised gain. The
+    // vector of a short lag depends on the gain, since the decoder feeds the
+    // subframe's own output back; rank with unit gain, then settle the gain of
+    // the winner with the exact vector.
+    PitchChoice choice;
+    float bestErr = 0.0f; // leaving the pitch filter off changes nothing
+    float y[kSub];
+    for (int i = 0; i < count; ++i) {
+        const int lag = best[i].lag, frac = best[i].frac;
+        adaptiveVector(exc, lag, frac, 1.0f, v);
+        filterH(h, v, y);
+        const float yy = dot<kSub>(y, y), xy = dot<kSub>(x, y);
+        for (int code = 0; code < 8; ++code) {
+            const float g = 0.25f * static_cast<float>(code + 1);
+            const float err = g * g * yy - 2.0f * g * xy;
+            if (err < bestErr) {
+                bestErr = err;
+                choice = {lag, frac, code};
+            }
+        }
+    }
+    const bool selfRef = choice.frac ? choice.lag < kSub + 3 : choice.lag < kSub;
+    if (choice.lag && selfRef) {
+        bestErr = 0.0f;
+        const PitchChoice found = choice;
+        choice = {};
+        for (int code = 0; code < 8; ++code) {
+            adaptiveVector(exc, found.lag, found.frac, 0.25f * static_cast<float>(code + 1), v);
+            filterH(h, v, y);
+            const float err = dot<kSub>(y, y) - 2.0f * dot<kSub>(x, y);
+            if (err < bestErr) {
+                bestErr = err;
+                choice = {found.lag, found.frac, code};
+            }
+        }
+    }
+    return choice;
+}
+
+Packet Encoder::encodeFrame(const float* signal, float* synthesized) {
+    if (opt_.eighthRateSilence) {
+        bool silent = true;
+        for (int n = 0; n < kFrameSize && silent; ++n)
+            silent = std::fabs(signal[n]) <= 2.0f / 32768.0f;
+        if (silent)
+            return encodeSilence(signal, synthesized);
+    }
+    const Packet p = fullRatePacket(encodeFullRate(signal, synthesized));
+    float out[kFrameSize];
+    model_.decode(p, out, opt_.trackPrefilter, false);
+    return p;
+}
+
+Packet Encoder::encodeSilence(const float* signal, float* synthesized) {
+    // Steer the LSPs towards a flat spectrum and the gain to its floor.
+    EighthRateFrame f;
+    const Lspf prediction = model_.eighthRatePrediction();
+    for (int i = 0; i < kLpcOrder; ++i)
+        f.lsp[static_cast<size_t>(i)] = prediction[i] < static_cast<float>(i + 1) / 11.0f;
+    noiseSeed_ = static_cast<uint8_t>((noiseSeed_ * 5 + 3) & 15);
+    f.seed = noiseSeed_;
+    f.cbgain = 0; // also keeps the first 16 bits from being all ones
+    const Packet p = packEighthRate(f);
+    float out[kFrameSize];
+    model_.decode(p, out, opt_.trackPrefilter, false);
+    if (synthesized != nullptr)
+        std::copy(out, out + kFrameSize, synthesized);
+
+    // Take over the decoder's memories.
+    std::copy(model_.pitchMemory(), model_.pitchMemory() + kPitchMemory, exc_);
+    std::copy(model_.prefilterMemory(), model_.prefilterMemory() + kPitchMemory, pre_);
+    std::copy(model_.synthesisMemory(), model_.synthesisMemory() + kLpcOrder, synMem_);
+    prevLspfQ_ = prevLspfU_ = model_.lspf();
+    const Lpc au = lspfToLpc(model_.lspf());
+    const Lpc num = weighted(au, opt_.gamma1), den = weighted(au, opt_.gamma2);
+    float err[kFrameSize], werr[kFrameSize];
+    for (int n = 0; n < kFrameSize; ++n)
+        err[n] = signal[n] - out[n];
+    weighting(num, den, err, werr, kFrameSize, errMem_, werrMem_);
+    std::copy(err + kFrameSize - kLpcOrder, err + kFrameSize, errMem_);
+    std::copy(werr + kFrameSize - kLpcOrder, werr + kFrameSize, werrMem_);
+    return p;
+}
+
+FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized) {
+    FullRateFrame f;
+    Lspf lspfU;
+    if (!analyse(signal, lspfU))
+        lspfU = prevLspfU_;
+    f.lspv = quantiseLspf(lspfU);
+    const Lspf lspfQ = decodeLspf(f.lspv);
+    prevLspv_ = f.lspv;
+
+    float* exc = exc_ + kPitchMemory; // the frame's excitation, history before it
+    for (int j = 0; j < kPitchSubframes; ++j) {
+        const float* s = signal + j * kSub;
+        const Lpc aq = decoderLpc(interpolateLspf(prevLspfQ_, lspfQ, j));
+        const Lpc au = lspfToLpc(interpolateLspf(prevLspfU_, lspfU, j));
+        const Lpc num = weighted(au, opt_.gamma1), den = weighted(au, opt_.gamma2);
+
+        // Impulse response of the weighted synthesis filter W(z) / Aq(z).
+        float h[kSub], imp[kSub] = {1.0f};
+        const float zeros[kLpcOrder] = {};
+        synthesis(aq, imp, imp, kSub, zeros);
+        weighting(num, den, imp, h, kSub, zeros, zeros);
+
+        // Target: weighted error left when the excitation is silent.
+        float ring[kSub], e0[kSub], x[kSub];
+        const float silent[kSub] = {};
+        synthesis(aq, silent, ring, kSub, synMem_);
+        for (int n = 0; n < kSub; ++n)
+            e0[n] = s[n] - ring[n];
+        weighting(num, den, e0, x, kSub, errMem_, werrMem_);
+
+        float* e = exc + j * kSub;
+        const PitchChoice pc = searchPitch(x, h, e);
+        const float pgain = pc.lag ? 0.25f * static_cast<float>(pc.code + 1) : 0.0f;
+        f.plag[j] = static_cast<uint8_t>(pc.lag ? pc.lag - 16 : 0);
+        f.pfrac[j] = static_cast<uint8_t>(pc.lag ? pc.frac : 0);
+        f.pgain[j] = static_cast<uint8_t>(pc.lag ? pc.code : 0);
+
+        // Filtered codebook vectors, the same for the four codebook subframes
+        // of this pitch subframe: the vector of start s is entries s..s+9 of
+        // the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
+        float ys[128][kUnit];
+        auto cbv = [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; };
+        for (int n = 0; n < kUnit; ++n) {
+            float acc = 0.0f;
+            for (int i = 0; i <= n; ++i)
+                acc += h[n - i] * cbv(127 + i);
+            ys[127][n] = acc;
+        }
+        for (int st = 126; st >= 0; --st) {
+            const float c0 = cbv(st);
+            ys[st][0] = c0 * h[0];
+            for (int n = 1; n < kUnit; ++n)
+                ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
+        }
+
+        float invYy[128];
+        for (int st = 0; st < 128; ++st)
+            invYy[st] = 1.0f / dot<kUnit>(ys[st], ys[st]);
+
+        int g1[4] = {};
+        for (int k = 0; k < 4; ++k) {
+            float* u = e + k * kUnit;
+            // Pitch part of this codebook subframe, exactly as the decoder forms it.
+            for (int n = 0; n < kUnit; ++n) {
+                if (pc.lag) {
+                    const float* p = u + n - pc.lag;
+                    u[n] = pgain * (pc.frac ? halfSample(p) : *p);
+                } else {
+                    u[n] = 0.0f;
+                }
+            }
+            // What is left of the target after everything already decided.
+            float t[kUnit];
+            for (int n = 0; n < kUnit; ++n) {
+                const int at = k * kUnit + n;
+                float acc = 0.0f;
+                for (int m = 0; m <= at; ++m)
+                    acc += h[at - m] * e[m];
+                t[n] = x[at] - acc;
+            }
+
+            const int sub = j * 4 + k;
+            const GainLevels lv =
+                k == 3 ? levels(predictedGainOffset(g1[0], g1[1], g1[2]), 8) : levels(0, 16);
+
+            // Rank the 128 vectors by their best unquantised match, then
+            // quantise the gain of the leaders and keep the smallest error.
+            float cs[128], score[128];
+            for (int st = 0; st < 128; ++st) {
+                const float c = dot<kUnit>(t, ys[st]);
+                cs[st] = c;
+                score[st] = c * c * invYy[st];
+            }
+            constexpr int kLeaders = 6;
+            int leader[kLeaders];
+            int nLeaders = 0;
+            for (int st = 0; st < 128; ++st) {
+                if (nLeaders == kLeaders && score[st] <= score[leader[kLeaders - 1]])
+                    continue;
+                int at = std::min(nLeaders, kLeaders - 1);
+                while (at > 0 && score[leader[at - 1]] < score[st]) {
+                    leader[at] = leader[at - 1];
+                    --at;
+                }
+                leader[at] = st;
+                if (nLeaders < kLeaders)
+                    ++nLeaders;
+            }
+            float bestErr = std::numeric_limits<float>::max();
+            int bestStart = 0, bestLevel = 0;
+            bool bestNeg = false;
+            for (int li = 0; li < nLeaders; ++li) {
+                const int st = leader[li];
+                const float yy = dot<kUnit>(ys[st], ys[st]);
+                const float ac = std::fabs(cs[st]);
+                const float want = ac / yy;
+                int hi = 0;
+                while (hi < lv.count - 1 && lv.gain[hi] < want)
+                    ++hi;
+                for (int l = std::max(0, hi - 1); l <= hi; ++l) {
+                    const float g = lv.gain[l];
+                    const float err = g * g * yy - 2.0f * g * ac;
+                    if (err < bestErr) {
+                        bestErr = err;
+                        bestStart = st;
+                        bestLevel = l;
+                        bestNeg = cs[st] < 0.0f;
+                    }
+                }
+            }
+            const int c = (-bestStart) & 127; // effective index
+            g1[k] = lv.g1[bestLevel];
+            f.cbgain[sub] = static_cast<uint8_t>(bestLevel);
+            f.cbsign[sub] = bestNeg ? 1 : 0;
+            f.cindex[sub] = static_cast<uint8_t>(bestNeg ? (c + 89) & 127 : c);
+            const float g = bestNeg ? -lv.gain[bestLevel] : lv.gain[bestLevel];
+            for (int n = 0; n < kUnit; ++n)
+                u[n] += g * codebookSample(c, n);
+        }
+
+        // Advance the decoder model and the weighting memories.
+        float yq[kSub], err[kSub], werr[kSub];
+        const float* drive = e;
+        float shaped[kSub];
+        if (opt_.trackPrefilter) {
+            // The decoder drives its formant filter with the pitch pre-filtered
+            // excitation, scaled back to the energy of the excitation.
+            float* out = pre_ + kPitchMemory + j * kSub;
+            const float pg = 0.5f * std::min(pgain, 1.0f);
+            for (int n = 0; n < kSub; ++n) {
+                const float* p = out + n - pc.lag;
+                out[n] = e[n] + (pg != 0.0f ? pg * (pc.frac ? halfSample(p) : *p) : 0.0f);
+            }
+            const float eo = dot<kSub>(out, out);
+            const float scale = eo != 0.0f ? std::sqrt(dot<kSub>(e, e) / eo) : 0.0f;
+            for (int n = 0; n < kSub; ++n)
+                shaped[n] = out[n] * scale;
+            drive = shaped;
+        }
+        synthesis(aq, drive, yq, kSub, synMem_);
+        if (synthesized != nullptr)
+            std::copy(yq, yq + kSub, synthesized + j * kSub);
+        std::copy(yq + kSub - kLpcOrder, yq + kSub, synMem_);
+        for (int n = 0; n < kSub; ++n)
+            err[n] = s[n] - yq[n];
+        weighting(num, den, err, werr, kSub, errMem_, werrMem_);
+        std::copy(err + kSub - kLpcOrder, err + kSub, errMem_);
+        std::copy(werr + kSub - kLpcOrder, werr + kSub, werrMem_);
+    }
+
+    std::memmove(exc_, exc_ + kFrameSize, kPitchMemory * sizeof(float));
+    std::memmove(pre_, pre_ + kFrameSize, kPitchMemory * sizeof(float));
+    prevLspfQ_ = lspfQ;
+    prevLspfU_ = lspfU;
+    return f;
+}
+
+std::vector<Packet> Encoder::encode(const std::vector<int16_t>& samples,
+                                    std::vector<float>* synthesis) {
+    const size_t frames = (samples.size() + kFrameSize - 1) / kFrameSize;
+    std::vector<float> buf(kHistory + frames * kFrameSize + kLookahead, 0.0f);
+    for (size_t i = 0; i < samples.size(); ++i)
+        buf[kHistory + i] = samples[i] / 32768.0f;
+    std::vector<Packet> out;
+    out.reserve(frames);
+    if (synthesis != nullptr)
+        synthesis->assign(frames * kFrameSize, 0.0f);
+    for (size_t i = 0; i < frames; ++i) {
+        float* syn = synthesis != nullptr ? synthesis->data() + i * kFrameSize : nullptr;
+        out.push_back(encodeFrame(buf.data() + kHistory + i * kFrameSize, syn));
+    }
+    return out;
+}
+
+} // namespace pvconv

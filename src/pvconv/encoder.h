@@ -1,0 +1,77 @@
+#pragma once
+
+#include "lpc.h"
+#include "qcelp_frame.h"
+#include "synthesis.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace pvconv {
+
+struct EncoderOptions {
+    // Perceptual weighting W(z) = A(z/gamma1) / A(z/gamma2).
+    float gamma1 = 0.94f;
+    float gamma2 = 0.5f;
+    // Centre of the 240-sample LPC analysis window, in samples from the frame start.
+    int analysisCentre = 140;
+    // Follow the decoder's pitch pre-filter in the formant filter memory.
+    bool trackPrefilter = true;
+    // Send eighth-rate noise packets for frames of digital silence.
+    bool eighthRateSilence = true;
+};
+
+// Full-rate QCELP-13K encoder. Every search runs against the decoder's own
+// synthesis (pitch filter with the half-sample lag, circular codebook, LSP
+// interpolation, bandwidth widening), and the encoder keeps the decoder's
+// filter memories, so what it chooses is what a phone rebuilds.
+class Encoder {
+public:
+    explicit Encoder(EncoderOptions options = {});
+
+    // Encodes a whole recording; the last frame is padded with silence.
+    // Returns ceil(samples / 160) packets.
+    // If synthesis is given, it receives the encoder's own reconstruction of
+    // the decoder's synthesis (before the formant post-filter), for tests.
+    std::vector<Packet> encode(const std::vector<int16_t>& samples,
+                               std::vector<float>* synthesis = nullptr);
+
+    // Encodes the frame at signal[0..159]. signal must stay readable from
+    // kHistory samples before to kLookahead samples after the frame.
+    Packet encodeFrame(const float* signal, float* synthesis = nullptr);
+
+    static constexpr int kHistory = 160;
+    static constexpr int kLookahead = 240;
+
+private:
+    struct PitchChoice {
+        int lag = 0; // 0: pitch filter off
+        int frac = 0;
+        int code = 0; // gain (code + 1) / 4
+    };
+
+    FullRateFrame encodeFullRate(const float* signal, float* synthesis);
+    Packet encodeSilence(const float* signal, float* synthesis);
+    bool analyse(const float* signal, Lspf& lspf) const;
+    std::array<uint8_t, 5> quantiseLspf(const Lspf& target) const;
+    PitchChoice searchPitch(const float* x, const float* h, const float* exc) const;
+
+    EncoderOptions opt_;
+    float window_[240];
+    float lagWindow_[kLpcOrder + 1];
+    Lspf prevLspfQ_;
+    Lspf prevLspfU_;
+    std::array<uint8_t, 5> prevLspv_{};
+    float exc_[kPitchMemory + kFrameSize];
+    float pre_[kPitchMemory + kFrameSize];
+    float synMem_[kLpcOrder];
+    float errMem_[kLpcOrder];
+    float werrMem_[kLpcOrder];
+    // The decoder itself, fed every packet: eighth-rate frames change its
+    // state in ways the full-rate search does not model, so the encoder
+    // takes its memories over after them.
+    Decoder model_;
+    uint8_t noiseSeed_ = 0;
+};
+
+} // namespace pvconv

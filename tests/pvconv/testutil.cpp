@@ -1,0 +1,131 @@
+#include "testutil.h"
+
+#include "lpc.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace testutil {
+
+Run run(const QString& program, const QStringList& args) {
+    Run r;
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return r;
+    r.started = true;
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QByteArray le16(unsigned v) {
+    QByteArray b(2, '\0');
+    b[0] = static_cast<char>(v & 0xFF);
+    b[1] = static_cast<char>((v >> 8) & 0xFF);
+    return b;
+}
+
+QByteArray le32(uint32_t v) {
+    return le16(v & 0xFFFF) + le16(v >> 16);
+}
+
+QByteArray chunk(const char* id, const QByteArray& body, bool pad) {
+    QByteArray b(id, 4);
+    b += le32(static_cast<uint32_t>(body.size()));
+    b += body;
+    if (pad && (body.size() & 1))
+        b += '\0';
+    return b;
+}
+
+QByteArray fmtBody(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits) {
+    const unsigned align = channels * ((bits + 7) / 8);
+    return le16(format) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) +
+           le16(bits);
+}
+
+QByteArray extensibleFmtBody(uint16_t subformat, uint16_t channels, uint32_t rate, uint16_t bits) {
+    static const char tail[14] = {0x00, 0x00, 0x00,       0x00, 0x10, 0x00,       char(0x80),
+                                  0x00, 0x00, char(0xAA), 0x00, 0x38, char(0x9B), 0x71};
+    return fmtBody(0xFFFE, channels, rate, bits) + le16(22) + le16(bits) + le32(4) +
+           le16(subformat) + QByteArray(tail, 14);
+}
+
+QByteArray pcm16(const std::vector<int16_t>& s) {
+    QByteArray b;
+    b.reserve(static_cast<int>(s.size() * 2));
+    for (int16_t v : s)
+        b += le16(static_cast<uint16_t>(v));
+    return b;
+}
+
+QByteArray riffWave(const QByteArray& chunks) {
+    return QByteArray("RIFF", 4) + le32(static_cast<uint32_t>(4 + chunks.size())) +
+           QByteArray("WAVE", 4) + chunks;
+}
+
+QByteArray wav16(const std::vector<int16_t>& s) {
+    return riffWave(chunk("fmt ", fmtBody(1, 1, 8000, 16)) + chunk("data", pcm16(s)));
+}
+
+std::vector<int16_t> samplesOfS16(const QByteArray& raw) {
+    std::vector<int16_t> s(static_cast<size_t>(raw.size() / 2));
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<int16_t>(static_cast<uint8_t>(raw[int(2 * i)]) |
+                                    (static_cast<uint8_t>(raw[int(2 * i + 1)]) << 8));
+    return s;
+}
+
+std::vector<int16_t> tones(const std::vector<double>& hz, double amplitude, int count) {
+    std::vector<int16_t> s(static_cast<size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        double v = 0.0;
+        for (double f : hz)
+            v += std::sin(2.0 * pvconv::kPi * f * n / 8000.0);
+        s[static_cast<size_t>(n)] = static_cast<int16_t>(amplitude * v / hz.size());
+    }
+    return s;
+}
+
+Decoded ffmpegDecode(const QString& qcpPath) {
+    Decoded d;
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("decoded.raw"));
+    const Run r = run(QStringLiteral("ffmpeg"),
+                      {QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                       QStringLiteral("-loglevel"), QStringLiteral("warning"), QStringLiteral("-i"),
+                       qcpPath, QStringLiteral("-f"), QStringLiteral("s16le"),
+                       QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-y"), raw});
+    d.log = QString::fromUtf8(r.err);
+    d.ok = r.started && r.exitCode == 0;
+    const QStringList lines = d.log.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        if (line.contains(QLatin1String("Bitrate byte missing")) ||
+            line.contains(QLatin1String("Bitrate byte is missing")) ||
+            line.contains(QLatin1String("Last message repeated")) ||
+            line.contains(QLatin1String("Estimating duration from bitrate")))
+            continue;
+        d.badLines << line;
+    }
+    d.samples = samplesOfS16(readFile(raw));
+    return d;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace testutil

@@ -1,0 +1,217 @@
+// The encoder in-process: packet count, acceptance of every frame by the
+// decoder, the QCP layout, and quality through ffmpeg on generated signals.
+#include "encoder.h"
+#include "qcp_writer.h"
+#include "quality.h"
+#include "synthesis.h"
+#include "testutil.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <random>
+
+using namespace pvconv;
+using namespace testutil;
+
+namespace {
+
+std::vector<int16_t> signalOf(const QString& kind, int count) {
+    std::mt19937 rng(11);
+    std::vector<int16_t> s(static_cast<size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        double v = 0.0;
+        if (kind == QLatin1String("silence"))
+            v = 0.0;
+        else if (kind == QLatin1String("square"))
+            v = ((n / 20) & 1) ? 32767.0 : -32768.0;
+        else if (kind == QLatin1String("noise"))
+            v = static_cast<double>(static_cast<int16_t>(rng()));
+        else if (kind == QLatin1String("dc"))
+            v = 20000.0;
+        else if (kind == QLatin1String("clicks"))
+            v = n % 397 == 0 ? 30000.0 : 0.0;
+        else if (kind == QLatin1String("tiny"))
+            v = static_cast<double>(static_cast<int>(rng() % 3) - 1);
+        s[static_cast<size_t>(n)] = static_cast<int16_t>(v);
+    }
+    return s;
+}
+
+struct Encoded {
+    std::vector<Packet> packets;
+    Decoded decoded;
+};
+
+Encoded encodeAndDecode(const std::vector<int16_t>& input) {
+    Encoded e;
+    Encoder enc;
+    e.packets = enc.encode(input);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("clip.qcp"));
+    if (writeFileAtomically(path.toStdString(), buildQcp(e.packets)).empty())
+        e.decoded = ffmpegDecode(path);
+    return e;
+}
+
+uint32_t u32At(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+} // namespace
+
+class TestEncoder : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void packetCountIsCeilOfFrames_data();
+    void packetCountIsCeilOfFrames();
+    void everyFrameIsAccepted_data();
+    void everyFrameIsAccepted();
+    void encodingIsRepeatable();
+    void silenceTakesEighthRate();
+    void qcpLayoutFollowsRfc3625();
+    void toneQuality_data();
+    void toneQuality();
+};
+
+void TestEncoder::packetCountIsCeilOfFrames_data() {
+    QTest::addColumn<int>("samples");
+    for (int n : {1, 159, 160, 161, 1600, 4321})
+        QTest::newRow(qPrintable(QString::number(n))) << n;
+}
+
+void TestEncoder::packetCountIsCeilOfFrames() {
+    QFETCH(int, samples);
+    const Encoded e = encodeAndDecode(tones({300.0, 1250.0}, 8000.0, samples));
+    const size_t frames = (static_cast<size_t>(samples) + 159) / 160;
+    QCOMPARE(e.packets.size(), frames);
+    QVERIFY2(e.decoded.ok, qPrintable(e.decoded.log));
+    QVERIFY2(e.decoded.badLines.isEmpty(), qPrintable(e.decoded.badLines.join(QLatin1Char('\n'))));
+    QCOMPARE(e.decoded.samples.size(), frames * 160);
+}
+
+void TestEncoder::everyFrameIsAccepted_data() {
+    QTest::addColumn<QString>("kind");
+    for (const char* k : {"silence", "square", "noise", "dc", "clicks", "tiny"})
+        QTest::newRow(k) << QString::fromLatin1(k);
+}
+
+void TestEncoder::everyFrameIsAccepted() {
+    // Extreme inputs push LSPs and gains to the edges where a decoder erases
+    // frames; neither our decoder model nor ffmpeg may reject any of them.
+    QFETCH(QString, kind);
+    const Encoded e = encodeAndDecode(signalOf(kind, 8000));
+    Decoder dec;
+    float out[kFrameSize];
+    for (size_t f = 0; f < e.packets.size(); ++f)
+        QVERIFY2(dec.decode(e.packets[f], out), qPrintable(QStringLiteral("frame %1").arg(f)));
+    QVERIFY2(e.decoded.ok, qPrintable(e.decoded.log));
+    QVERIFY2(e.decoded.badLines.isEmpty(), qPrintable(e.decoded.badLines.join(QLatin1Char('\n'))));
+    QCOMPARE(e.decoded.samples.size(), e.packets.size() * kFrameSize);
+}
+
+void TestEncoder::encodingIsRepeatable() {
+    const std::vector<int16_t> s = tones({220.0, 660.0, 1800.0}, 12000.0, 3200);
+    Encoder a, b;
+    QCOMPARE(a.encode(s), b.encode(s));
+}
+
+void TestEncoder::silenceTakesEighthRate() {
+    // Speech-like tones with a second of digital silence in the middle: the
+    // pause goes out as eighth-rate packets, decodes quietly, and the frame
+    // count stays ceil(n / 160).
+    std::vector<int16_t> s = tones({180.0, 720.0, 1500.0}, 12000.0, 24000);
+    std::fill(s.begin() + 8000, s.begin() + 16000, int16_t(0));
+    const Encoded e = encodeAndDecode(s);
+    int eighth = 0;
+    for (const Packet& p : e.packets)
+        eighth += p.rate == kEighthRateByte ? 1 : 0;
+    QVERIFY2(eighth >= 48 && eighth <= 50, qPrintable(QString::number(eighth)));
+    QVERIFY2(e.decoded.ok, qPrintable(e.decoded.log));
+    QVERIFY2(e.decoded.badLines.isEmpty(), qPrintable(e.decoded.badLines.join(QLatin1Char('\n'))));
+    QCOMPARE(e.decoded.samples.size(), size_t(24000));
+    // Quiet in the pause once the speech has died away, loud around it.
+    double pause = 0.0, sound = 0.0;
+    for (size_t i = 10000; i < 16000; ++i)
+        pause = std::max(pause, std::fabs(double(e.decoded.samples[i])));
+    for (size_t i = 17000; i < 24000; ++i)
+        sound = std::max(sound, std::fabs(double(e.decoded.samples[i])));
+    QVERIFY2(pause < 30.0, qPrintable(QString::number(pause)));
+    QVERIFY2(sound > 3000.0, qPrintable(QString::number(sound)));
+    const Quality q = measureQuality(s, e.decoded.samples);
+    QVERIFY2(q.segSnrDb >= 8.0, qPrintable(QString::number(q.segSnrDb)));
+}
+
+void TestEncoder::qcpLayoutFollowsRfc3625() {
+    // Three full-rate packets and an eighth-rate one: 109 bytes of data.
+    std::vector<Packet> packets(4);
+    packets[1].bytes[0] = 0xAB;
+    packets[3] = packEighthRate(EighthRateFrame{});
+    packets[3].bytes[0] = 0xCD;
+    const std::vector<uint8_t> q = buildQcp(packets);
+    QCOMPARE(std::string(q.begin(), q.begin() + 4), std::string("RIFF"));
+    QCOMPARE(static_cast<size_t>(u32At(q, 4)), q.size() - 8);
+    QCOMPARE(std::string(q.begin() + 8, q.begin() + 16), std::string("QLCMfmt "));
+    QCOMPARE(u32At(q, 16), 150u);
+    // QCELP-13K GUID, then packet size 35, 160 samples per block, 8000 Hz.
+    const uint8_t guid[16] = {0x41, 0x6D, 0x7F, 0x5E, 0x15, 0xB1, 0xD0, 0x11,
+                              0xBA, 0x91, 0x00, 0x80, 0x5F, 0xB4, 0xB9, 0x7E};
+    QVERIFY(std::equal(guid, guid + 16, q.begin() + 22));
+    QCOMPARE(q[120] | (q[121] << 8), 109 * 8 * 50 / 4);
+    QCOMPARE(q[122] | (q[123] << 8), 35);
+    QCOMPARE(q[124] | (q[125] << 8), 160);
+    QCOMPARE(q[126] | (q[127] << 8), 8000);
+    QCOMPARE(u32At(q, 130), 5u);
+    QCOMPARE(int(q[134]), 34); // full-rate payload size for rate byte 4
+    QCOMPARE(int(q[135]), 4);
+
+    // Walk the chunks: fmt first, then vrat and data, each padded to even
+    // length, ending exactly at the end of the file.
+    QStringList order;
+    size_t at = 12;
+    while (at + 8 <= q.size()) {
+        order << QString::fromLatin1(reinterpret_cast<const char*>(&q[at]), 4);
+        const uint32_t size = u32At(q, at + 4);
+        if (order.last() == QLatin1String("vrat")) {
+            QCOMPARE(u32At(q, at + 8), 1u);
+            QCOMPARE(u32At(q, at + 12), 4u);
+        }
+        if (order.last() == QLatin1String("data")) {
+            QCOMPARE(size, 109u); // odd: one pad byte follows
+            QCOMPARE(int(q[at + 8]), 4);
+            QCOMPARE(int(q[at + 8 + 35 + 1]), 0xAB);
+            QCOMPARE(int(q[at + 8 + 105]), 1); // eighth-rate byte
+            QCOMPARE(int(q[at + 8 + 106]), 0xCD);
+            QVERIFY(at + 8 + 109 < q.size());
+            QCOMPARE(int(q[at + 8 + 109]), 0); // pad
+        }
+        at += 8 + size + (size & 1u);
+    }
+    QCOMPARE(at, q.size());
+    QCOMPARE(order,
+             (QStringList{QStringLiteral("fmt "), QStringLiteral("vrat"), QStringLiteral("data")}));
+}
+
+void TestEncoder::toneQuality_data() {
+    QTest::addColumn<QList<double>>("hz");
+    QTest::addColumn<double>("minSegSnr");
+    QTest::newRow("sine 440") << QList<double>{440.0} << 15.0;
+    QTest::newRow("sine 1900") << QList<double>{1900.0} << 10.0;
+    QTest::newRow("chord") << QList<double>{261.63, 329.63, 392.0} << 8.0;
+}
+
+void TestEncoder::toneQuality() {
+    QFETCH(QList<double>, hz);
+    QFETCH(double, minSegSnr);
+    const std::vector<int16_t> input =
+        tones(std::vector<double>(hz.begin(), hz.end()), 12000.0, 16000);
+    const Encoded e = encodeAndDecode(input);
+    QVERIFY2(e.decoded.ok, qPrintable(e.decoded.log));
+    const Quality q = measureQuality(input, e.decoded.samples);
+    qInfo("segSNR %.2f dB, LSD %.2f dB", q.segSnrDb, q.lsdDb);
+    QVERIFY2(q.segSnrDb >= minSegSnr, qPrintable(QString::number(q.segSnrDb)));
+}
+
+QTEST_GUILESS_MAIN(TestEncoder)
+#include "tst_encoder.moc"
