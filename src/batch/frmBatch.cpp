@@ -15,24 +15,7 @@
 
 namespace tess {
 
-namespace {
-
-QLabel* label(QWidget* parent, const char* name, const char* text, bool bold = false) {
-    auto* l = named(new QLabel(QLatin1String(text), parent), name);
-    if (bold)
-        l->setFont(classicFont(true));
-    return l;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption) {
-    auto* b = named(new QPushButton(QLatin1String(caption), parent), name);
-    // Plain window: no button answers Enter.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
-
-} // namespace
+namespace {} // namespace
 
 QString frmBatch::filePattern() {
     return QStringLiteral("*.mid; *.mid;*.cmx;*.png;*.jpg");
@@ -49,32 +32,32 @@ frmBatch::frmBatch() {
     Frame1 = named(new QGroupBox(QStringLiteral("What files do you want to run a batch on?"), this),
                    "Frame1");
     placeTwips(Frame1, 120, 120, 4575, 4215);
-    Label1 = label(Frame1, "Label1", "Select Directory:");
+    Label1 = makeLabel(Frame1, "Label1", "Select Directory:");
     placeTwips(Label1, 120, 240, 2055, 255);
     Dir1 = named(new DirList(Frame1), "Dir1");
     placeTwips(Dir1, 120, 480, 2055, 3015);
-    Label2 = label(Frame1, "Label2", "Files in Directory:");
+    Label2 = makeLabel(Frame1, "Label2", "Files in Directory:");
     placeTwips(Label2, 2280, 240, 2175, 255);
     File1 = named(new FileList(Frame1), "File1");
     placeTwips(File1, 2280, 480, 2175, 3015);
     Drive1 = named(new DriveList(Frame1), "Drive1");
     placeTwips(Drive1, 120, 3600, 2055, 315);
-    Label3 = label(Frame1, "Label3", "Number of Files:");
+    Label3 = makeLabel(Frame1, "Label3", "Number of Files:");
     placeTwips(Label3, 2280, 3600, 1215, 255);
-    lbltotal = label(Frame1, "lbltotal", "- -", true);
+    lbltotal = makeLabel(Frame1, "lbltotal", "- -", true);
     placeTwips(lbltotal, 3600, 3600, 855, 255);
 
-    CMNDAdd = button(this, "CMNDAdd", "------>");
+    CMNDAdd = makeButton(this, "CMNDAdd", "------>");
     placeTwips(CMNDAdd, 4800, 960, 735, 375);
-    Command3 = button(this, "Command3", "<------");
+    Command3 = makeButton(this, "Command3", "<------");
     placeTwips(Command3, 4800, 1440, 735, 375);
     Line1 = named(new QFrame(this), "Line1");
     Line1->setFrameShape(QFrame::HLine);
     Line1->setFrameShadow(QFrame::Sunken);
     Line1->setGeometry(twips(4800), twips(2040) - 1, twips(735), 3);
-    Command4 = button(this, "Command4", "DIR>");
+    Command4 = makeButton(this, "Command4", "DIR>");
     placeTwips(Command4, 4800, 2280, 735, 375);
-    Command5 = button(this, "Command5", "<ALL");
+    Command5 = makeButton(this, "Command5", "<ALL");
     placeTwips(Command5, 4800, 2760, 735, 375);
 
     Frame2 = named(new QGroupBox(QStringLiteral("Files to be Processed:"), this), "Frame2");
@@ -83,14 +66,14 @@ frmBatch::frmBatch() {
     listFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     listFiles->setUniformItemSizes(true);
     placeTwips(listFiles, 120, 240, 3015, 3015);
-    Label5 = label(Frame2, "Label5", "Files to be processed:");
+    Label5 = makeLabel(Frame2, "Label5", "Files to be processed:");
     placeTwips(Label5, 120, 3360, 1695, 255);
-    lbltot = label(Frame2, "lbltot", "0", true);
+    lbltot = makeLabel(Frame2, "lbltot", "0", true);
     placeTwips(lbltot, 1920, 3360, 1215, 255);
 
-    Command2 = button(this, "Command2", "Cancel");
+    Command2 = makeButton(this, "Command2", "Cancel");
     placeTwips(Command2, 6240, 3960, 1215, 375);
-    Command1 = button(this, "Command1", "Continue...");
+    Command1 = makeButton(this, "Command1", "Continue...");
     placeTwips(Command1, 7560, 3960, 1335, 375);
     Command1->setEnabled(false);
 

@@ -12,21 +12,6 @@
 
 namespace tess {
 
-namespace {
-
-QLabel* label(QWidget* parent, const char* name, const char* text) {
-    return named(new QLabel(QLatin1String(text), parent), name);
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption) {
-    auto* b = named(new QPushButton(QLatin1String(caption), parent), name);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
-
-} // namespace
-
 frmBatchSet::frmBatchSet() {
     setObjectName(QStringLiteral("frmBatchSet"));
     setWindowTitle(QStringLiteral("Batch Settings"));
@@ -41,21 +26,21 @@ frmBatchSet::frmBatchSet() {
         named(new CheckBox(QStringLiteral("Make 1st Line Blank for Compatibility."), Frame1),
               "chkBlankline");
     placeTwips(chkBlankline, 120, 240, 5415, 255);
-    Label1 = label(Frame1, "Label1", "Save GCD To:");
+    Label1 = makeLabel(Frame1, "Label1", "Save GCD To:");
     placeTwips(Label1, 120, 600, 1335, 255);
     txtsave = named(new TextBox(Frame1), "txtsave");
     placeTwips(txtsave, 120, 840, 5055, 285);
-    Cmndbrowse = button(Frame1, "Cmndbrowse", ">");
+    Cmndbrowse = makeButton(Frame1, "Cmndbrowse", ">");
     placeTwips(Cmndbrowse, 5280, 840, 285, 285);
-    Label2 = label(Frame1, "Label2", "Content-Version:");
+    Label2 = makeLabel(Frame1, "Label2", "Content-Version:");
     placeTwips(Label2, 120, 1200, 1335, 255);
     txtVersion = named(new TextBox(Frame1), "txtVersion");
     placeTwips(txtVersion, 120, 1440, 3735, 285);
-    Label3 = label(Frame1, "Label3", "Content-Vendor:");
+    Label3 = makeLabel(Frame1, "Label3", "Content-Vendor:");
     placeTwips(Label3, 120, 1800, 1335, 255);
     txtVendor = named(new TextBox(Frame1), "txtVendor");
     placeTwips(txtVendor, 120, 2040, 3735, 285);
-    Label4 = label(Frame1, "Label4", "Content-URL:");
+    Label4 = makeLabel(Frame1, "Label4", "Content-URL:");
     placeTwips(Label4, 120, 2400, 1335, 255);
     txtURL = named(new TextBox(Frame1), "txtURL");
     placeTwips(txtURL, 120, 2640, 5415, 285);
@@ -64,11 +49,11 @@ frmBatchSet::frmBatchSet() {
     Image1->setScaledContents(true);
     placeTwips(Image1, 4200, 1320, 1200, 750);
 
-    Command3 = button(this, "Command3", "Load Defaults");
+    Command3 = makeButton(this, "Command3", "Load Defaults");
     placeTwips(Command3, 120, 3600, 1455, 375);
-    Command2 = button(this, "Command2", "Cancel");
+    Command2 = makeButton(this, "Command2", "Cancel");
     placeTwips(Command2, 2280, 3600, 1335, 375);
-    cmndRun = button(this, "cmndRun", "Run Batch!");
+    cmndRun = makeButton(this, "cmndRun", "Run Batch!");
     cmndRun->setFont(classicFont(true));
     placeTwips(cmndRun, 4440, 3600, 1440, 375);
 

@@ -19,19 +19,11 @@ namespace {
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top, int width,
               int height) {
-    auto* l = named(new QLabel(text, parent), name);
+    QLabel* l = makeLabel(parent, name, text);
     l->setWordWrap(true);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     placeTwips(l, left, top, width, height);
     return l;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-    auto* b = named(new QPushButton(caption, parent), name);
-    // No button of this window answers Enter or Escape.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
 }
 
 // The options window's check box carries a caption of two lines.
@@ -88,7 +80,7 @@ FrmOptSet::FrmOptSet() {
         label(Frame1, "Label1", QStringLiteral("By Default, Save GCD to:"), 120, 720, 3255, 255);
     txtGCD = named(new TextBox(Frame1), "txtGCD");
     placeTwips(txtGCD, 120, 960, 3255, 285);
-    Cmndbrowse = button(Frame1, "Cmndbrowse", QStringLiteral(">"));
+    Cmndbrowse = makeButton(Frame1, "Cmndbrowse", QStringLiteral(">"));
     placeTwips(Cmndbrowse, 3435, 960, 285, 285);
     Label3 = label(Frame1, "Label3",
                    QStringLiteral("Save GCD To: This should be the ROOT DIRECTORY of your web "
@@ -117,9 +109,9 @@ FrmOptSet::FrmOptSet() {
     Label8 = label(Frame1, "Label8", QStringLiteral("Content-Version: The Version of the file"),
                    3960, 2760, 3615, 735);
 
-    CMNDCANCEL = button(this, "CMNDCANCEL", QStringLiteral("Cancel"));
+    CMNDCANCEL = makeButton(this, "CMNDCANCEL", QStringLiteral("Cancel"));
     placeTwips(CMNDCANCEL, 5040, 3855, 1215, 375);
-    CMNDOK = button(this, "CMNDOK", QStringLiteral("Save Settings"));
+    CMNDOK = makeButton(this, "CMNDOK", QStringLiteral("Save Settings"));
     placeTwips(CMNDOK, 6360, 3855, 1455, 375);
 
     setTabOrder(chkBlankline, txtGCD);

@@ -22,6 +22,28 @@ QFont classicFont(bool bold) {
     return f;
 }
 
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, bool bold) {
+    auto* l = named(new QLabel(text, parent), name);
+    if (bold)
+        l->setFont(classicFont(true));
+    return l;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* text, bool bold) {
+    return makeLabel(parent, name, QString::fromLatin1(text), bold);
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption) {
+    return makeButton(parent, name, QString::fromLatin1(caption));
+}
+
 TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {
     setMaxLength(std::numeric_limits<int>::max());
 }

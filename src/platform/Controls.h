@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 
 namespace tess {
@@ -23,6 +24,13 @@ template <class W> W* named(W* w, const char* name) {
     w->setObjectName(QLatin1String(name));
     return w;
 }
+
+// A label; bold ones use the bold variant of the classic font.
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, bool bold = false);
+QLabel* makeLabel(QWidget* parent, const char* name, const char* text, bool bold = false);
+// A button of a plain window: it answers neither Enter nor Escape.
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption);
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption);
 
 // A single-line text box without the default 32767-character limit.
 class TextBox : public QLineEdit {

@@ -38,13 +38,6 @@ QGroupBox* frame(QWidget* parent, const char* name, const char* title) {
     return f;
 }
 
-QLabel* label(QWidget* parent, const char* name, const char* text, bool bold = false) {
-    auto* l = named(new QLabel(QLatin1String(text), parent), name);
-    if (bold)
-        l->setFont(classicFont(true));
-    return l;
-}
-
 QPushButton* pictureButton(QWidget* parent, const char* name, const char* picture,
                            const char* tip) {
     auto* b = named(new QPushButton(parent), name);
@@ -52,10 +45,6 @@ QPushButton* pictureButton(QWidget* parent, const char* name, const char* pictur
     b->setIconSize(QSize(64, 35));
     b->setToolTip(QLatin1String(tip));
     return b;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption) {
-    return named(new QPushButton(QLatin1String(caption), parent), name);
 }
 
 QFrame* line(QWidget* parent, const char* name) {
@@ -119,11 +108,11 @@ Form1::Form1() {
     F3 = frame(client, "F3", "Step 3 : GCD Attributes");
     placeTwips(F3, 3960, 0, 4575, 3375);
     F3->setEnabled(false);
-    lblsave = label(F3, "lblsave", "Save GCD To:");
+    lblsave = makeLabel(F3, "lblsave", "Save GCD To:");
     placeTwips(lblsave, 120, 360, 1095, 255);
     txtsave = named(new TextBox(F3), "txtsave");
     placeTwips(txtsave, 1440, 240, 2655, 285);
-    Cmndbrowse = button(F3, "Cmndbrowse", ">");
+    Cmndbrowse = makeButton(F3, "Cmndbrowse", ">");
     placeTwips(Cmndbrowse, 4200, 240, 255, 255);
     Line2 = line(F3, "Line2");
     Line2->setGeometry(twips(120), twips(600) - 1, twips(4440 - 120), 3);
@@ -132,34 +121,34 @@ Form1::Form1() {
     chkBlankline->setToolTip(
         QStringLiteral("For some phones it may help if a blank line is inserted."));
     placeTwips(chkBlankline, 1440, 720, 3015, 255);
-    Label1 = label(F3, "Label1", "Content-Type:");
+    Label1 = makeLabel(F3, "Label1", "Content-Type:");
     placeTwips(Label1, 120, 960, 1095, 375);
-    lbltype = label(F3, "lbltype", "", true);
+    lbltype = makeLabel(F3, "lbltype", "", true);
     placeTwips(lbltype, 1440, 960, 2655, 255);
-    Label2 = label(F3, "Label2", "Content-Name:");
+    Label2 = makeLabel(F3, "Label2", "Content-Name:");
     placeTwips(Label2, 120, 1320, 1095, 375);
     txtname = named(new TextBox(F3), "txtname");
     placeTwips(txtname, 1440, 1200, 2655, 285);
-    Label3 = label(F3, "Label3", "Content-Version:");
+    Label3 = makeLabel(F3, "Label3", "Content-Version:");
     placeTwips(Label3, 120, 1680, 1215, 375);
     txtVersion = named(new TextBox(F3), "txtVersion");
     placeTwips(txtVersion, 1440, 1560, 2655, 285);
-    Label4 = label(F3, "Label4", "Content-Vendor:");
+    Label4 = makeLabel(F3, "Label4", "Content-Vendor:");
     placeTwips(Label4, 120, 2040, 1215, 375);
     txtVendor = named(new TextBox(F3), "txtVendor");
     placeTwips(txtVendor, 1440, 1920, 2655, 285);
-    Label5 = label(F3, "Label5", "Content-URL:");
+    Label5 = makeLabel(F3, "Label5", "Content-URL:");
     placeTwips(Label5, 120, 2400, 975, 375);
     txtURL = named(new TextBox(F3), "txtURL");
     txtURL->setBackground(QColor(255, 255, 255));
     placeTwips(txtURL, 1440, 2280, 2655, 285);
-    CMNDURL = button(F3, "CMNDURL", "A");
+    CMNDURL = makeButton(F3, "CMNDURL", "A");
     placeTwips(CMNDURL, 4200, 2280, 255, 255);
-    Label6 = label(F3, "Label6", "Content-Size:");
+    Label6 = makeLabel(F3, "Label6", "Content-Size:");
     placeTwips(Label6, 120, 2760, 975, 375);
-    lblsize = label(F3, "lblsize", "", true);
+    lblsize = makeLabel(F3, "lblsize", "", true);
     placeTwips(lblsize, 1440, 2760, 1455, 255);
-    CMNDDefaults = button(F3, "CMNDDefaults", "Load Defaults");
+    CMNDDefaults = makeButton(F3, "CMNDDefaults", "Load Defaults");
     placeTwips(CMNDDefaults, 1920, 3000, 1215, 255);
     Image1 = named(new PictureBox(F3), "Image1");
     Image1->setPixmap(QPixmap(QStringLiteral(":/about_small.png")));
