@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 namespace tess::test {
 
@@ -75,6 +78,22 @@ inline QByteArray readFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+// Runs what() with writes limited to a few bytes per file: writes then fail even
+// for root, as on a full disk. Returns whether the limit could be set.
+inline bool withTinyFileSizeLimit(const std::function<void()>& what) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    if (getrlimit(RLIMIT_FSIZE, &saved) != 0)
+        return false;
+    rlimit tiny = saved;
+    tiny.rlim_cur = 8;
+    if (setrlimit(RLIMIT_FSIZE, &tiny) != 0)
+        return false;
+    what();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    return true;
 }
 
 template <class T> T* child(QWidget* window, const char* name) {

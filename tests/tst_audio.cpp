@@ -395,14 +395,7 @@ void TestAudio::unusableTempFolderRefused() {
 void TestAudio::failedCopiesAreReported() {
     // The WAV cannot be copied: a file size limit fails the write even for root.
     const QString ring = wav(QStringLiteral("ring.wav"), "WRITE a recording of some length");
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 8;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    convert(ring);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    QVERIFY(withTinyFileSizeLimit([&] { convert(ring); }));
     QCOMPARE(logLines(f), QStringList{"Your WAV file could not be copied to the Temp DIR."});
     QStringList messages = MessageBox::takeRecorded();
     QCOMPARE(messages.size(), 1);

@@ -385,14 +385,7 @@ void TestConfig::failedSaveKeepsOldFile() {
     FrmOptSet* o = openOptions();
     o->txtVendor->setText(QStringLiteral("New Vendor With A Long Name"));
     click(o->chkBlankline);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 8;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    click(o->CMNDOK);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    QVERIFY(withTinyFileSizeLimit([&] { click(o->CMNDOK); }));
 
     QCOMPARE(readFile(cfg()), kConfig);
     const QStringList shown = MessageBox::takeRecorded();

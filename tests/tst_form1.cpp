@@ -277,14 +277,7 @@ void TestForm1::failedWriteKeepsOldDescriptor() {
     writeFile(gcd, old);
     const QStringList log = logLines(f);
     // A file size limit makes the write fail even for root, like a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 8;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    click(f->cmndmake);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    QVERIFY(withTinyFileSizeLimit([&] { click(f->cmndmake); }));
     QCOMPARE(readFile(gcd), old);
     QCOMPARE(logLines(f), log);
     const QStringList messages = MessageBox::takeRecorded();
