@@ -1,5 +1,11 @@
 // Saves a picture for the README: the main window with one file opened, or with
-// a second argument "splash" or "about" the start-up or About window.
+// a second argument the start-up or About window, or another window of the program
+// (splash, about, options, chooser, batch, batchset, convert, geturl).
+#include "audio/FrmConvert.h"
+#include "batch/frmBatch.h"
+#include "batch/frmBatchSet.h"
+#include "config/Form2.h"
+#include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
 #include "platform/AppInfo.h"
 #include "platform/Controls.h"
@@ -40,6 +46,24 @@ int main(int argc, char* argv[]) {
         return w->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
     }
     tess::Form1* f = program.form1();
+    QWidget* other = nullptr;
+    if (which == QLatin1String("options"))
+        other = program.frmOptSet();
+    else if (which == QLatin1String("chooser"))
+        other = program.form2();
+    else if (which == QLatin1String("batch"))
+        other = program.frmBatchWindow();
+    else if (which == QLatin1String("batchset"))
+        other = program.frmBatchSetWindow();
+    else if (which == QLatin1String("convert"))
+        other = program.frmConvert();
+    else if (which == QLatin1String("geturl"))
+        other = program.frmGetURL();
+    if (other) {
+        other->show();
+        app.processEvents();
+        return other->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    }
     f->show();
     QFile song(dir.filePath(QStringLiteral("ringtone.mid")));
     song.open(QIODevice::WriteOnly);
