@@ -82,6 +82,7 @@ private Q_SLOTS:
     void autoUrlUneditedFollowsEachFile();
     void autoUrlEditedSwitchesOff();
     void blankLineBoxDecides();
+    void oddBlankLineSettingCountsAsClear();
     void windowsReappearWithOldValues();
     void browseClearsBusyFlag();
     void loadDefaultsCopiesConfiguration();
@@ -607,6 +608,18 @@ void TestBatch::blankLineBoxDecides() {
     click(s->cmndRun);
     QCOMPARE(f->chkBlankline->value(), 1);
     QCOMPARE(readFile(saveDir + "/a.gcd"), descriptor("audio/midi", "a", "", "", "", 1, true));
+}
+
+void TestBatch::oddBlankLineSettingCountsAsClear() {
+    // A first config line such as "01" is not "1": every window reads it as clear.
+    for (const char* line : {"01", "+1", " 2x", "yes"}) {
+        session().blankLine = QString::fromLatin1(line);
+        frmBatchSet* s = fx->program->frmBatchSetWindow();
+        QVERIFY2(s->chkBlankline->value() == 0, line);
+        fx->program->unload(s);
+    }
+    session().blankLine = QStringLiteral(" 2 ");
+    QCOMPARE(fx->program->frmBatchSetWindow()->chkBlankline->value(), 2);
 }
 
 void TestBatch::windowsReappearWithOldValues() {

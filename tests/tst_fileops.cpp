@@ -21,6 +21,9 @@ private Q_SLOTS:
     void replaceCreatesAndReplaces();
     void replaceFailureKeepsOldFile();
     void replaceIntoMissingFolderFails();
+    void readOnlyTargetIsNotForced();
+    void replaceKeepsModeAndLinks();
+    void longestNameStillWrites();
     void sizeAndExistence();
     void copyAndDelete();
 };
@@ -66,6 +69,40 @@ void TestFileOps::replaceIntoMissingFolderFails() {
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("sub.gcd"))).isDir());
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("sub.gcd")});
+}
+
+void TestFileOps::readOnlyTargetIsNotForced() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ro.gcd"));
+    QVERIFY(FileOps::replaceFile(path, "old"));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    const FileResult r = FileOps::replaceFile(path, "new");
+    QVERIFY(!r.ok);
+    QVERIFY(r.reason.contains(QLatin1String("read-only")));
+    QCOMPARE(readAll(path), QByteArray("old"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"ro.gcd"});
+}
+
+void TestFileOps::replaceKeepsModeAndLinks() {
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real.gcd"));
+    const QString link = dir.filePath(QStringLiteral("link.gcd"));
+    QVERIFY(FileOps::replaceFile(real, "old"));
+    const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    QVERIFY(QFile::setPermissions(real, mode));
+    QVERIFY(QFile::link(real, link));
+    QVERIFY(FileOps::replaceFile(link, "through the link"));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(readAll(real), QByteArray("through the link"));
+    // Owner, group and others; Qt adds the "user" bits for whoever runs the test.
+    QCOMPARE(QFile::permissions(real) & 0x7077, QFileDevice::Permissions(mode) & 0x7077);
+}
+
+void TestFileOps::longestNameStillWrites() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QString(251, QLatin1Char('n')) + QStringLiteral(".gcd"));
+    QVERIFY(FileOps::replaceFile(path, "x"));
+    QCOMPARE(readAll(path), QByteArray("x"));
 }
 
 void TestFileOps::sizeAndExistence() {

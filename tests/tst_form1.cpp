@@ -112,7 +112,11 @@ void TestForm1::intakeOfSongMid() {
     QCOMPARE(fx->program->session().selectedFileName, QStringLiteral("song.mid"));
     QCOMPARE(fx->program->session().selectedFilePath, song);
     QVERIFY(f->F3->isEnabled() && f->txtname->isEnabled() && f->cmndmake->isEnabled());
-    QVERIFY(FileDialog::lastFilter().startsWith(QLatin1String("All Valid Types|")));
+    QCOMPARE(
+        FileDialog::lastFilter(),
+        QStringLiteral("All Valid Types|*.mid;*.qcp;*.cmx;*.png;*.jpg;*.bmp|MIDI (*.mid*)|*.mid|"
+                       "QCELP Audio (*.qcp)|*.qcp|CMX 2.0+ (*.cmx)|*.cmx|PNG Image "
+                       "(*.png)|*.png|JPEG Image (*.jpg)|*.jpg|WBMP Image (*.wbmp)|*.*bmp|"));
 }
 
 void TestForm1::intakeVariants_data() {

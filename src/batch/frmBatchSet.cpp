@@ -2,6 +2,7 @@
 
 #include "batch/BatchCode.h"
 #include "batch/frmBatch.h"
+#include "config/ConfigFile.h"
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
 #include "platform/Controls.h"
@@ -73,7 +74,7 @@ void frmBatchSet::copyFromMainWindow() {
 }
 
 void frmBatchSet::Form_Load() {
-    chkBlankline->setValue(session().blankLine.toInt());
+    chkBlankline->setValue(ConfigFile::blankLineState(session().blankLine));
     copyFromMainWindow();
 }
 

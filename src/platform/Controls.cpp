@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <limits>
 
@@ -99,7 +100,15 @@ void OptionButton::paintEvent(QPaintEvent*) {
     const QRect textRect = style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, this);
     p.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption);
+    QRect drawn;
+    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption, &drawn);
+    // The caption is drawn here, so is the keyboard focus around it.
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = drawn.adjusted(-1, 0, 1, 0);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
 }
 
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {}

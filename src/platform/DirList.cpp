@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QStyle>
 
 #include <algorithm>
@@ -32,13 +33,21 @@ QListWidgetItem* makeItem(const QIcon& icon, const QString& name, const QString&
 DirList::DirList(QWidget* parent) : QListWidget(parent) {
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         // Copy first: opening the folder deletes the item.
         const QString target = item->data(PathRole).toString();
         setPath(target);
     });
     m_path = normalized(QDir::currentPath());
     fill();
+}
+
+void DirList::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+        Q_EMIT itemDoubleClicked(currentItem());
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 QString DirList::path() const {

@@ -35,6 +35,10 @@ public:
 Q_SIGNALS:
     void pathChanged(const QString& path);
 
+protected:
+    // Enter opens the current entry, as a double-click does (never a single click).
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void fill();
 

@@ -1,5 +1,7 @@
 #include "platform/FileList.h"
 
+#include <QKeyEvent>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -21,9 +23,17 @@ bool byName(const QString& a, const QString& b) {
 FileList::FileList(QWidget* parent) : QListWidget(parent) {
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QListWidget::itemActivated, this,
+    connect(this, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem*) { Q_EMIT fileDoubleClicked(); });
     setPattern(QString());
+}
+
+void FileList::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+        Q_EMIT fileDoubleClicked();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 void FileList::setPattern(const QString& pattern) {

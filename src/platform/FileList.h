@@ -36,6 +36,10 @@ Q_SIGNALS:
     void pathChanged(const QString& path);
     void fileDoubleClicked();
 
+protected:
+    // Enter opens the current entry, as a double-click does (never a single click).
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     bool fill(const QString& folder);
 

@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,9 +39,29 @@ mode_t newFileMode() {
 // Plain POSIX calls: a batch writes thousands of descriptors and QSaveFile costs
 // several times as much per file.
 FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
-    const QByteArray target = QFile::encodeName(path);
+    QByteArray target = QFile::encodeName(path);
+    mode_t mode = newFileMode();
+    struct stat st {};
+    bool exists = ::lstat(target.constData(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
+        // Replace the file a link points to, not the link.
+        if (char* real = ::realpath(target.constData(), nullptr)) {
+            target = real;
+            std::free(real);
+            exists = ::stat(target.constData(), &st) == 0;
+        } else {
+            exists = false;
+        }
+    }
+    if (exists) {
+        // A read-only file is not forced, whoever runs the program.
+        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+            return failure(QStringLiteral("the file is read-only"));
+        mode = st.st_mode & 07777;
+    }
     const int slash = target.lastIndexOf('/');
-    QByteArray tmp = target.left(slash + 1) + ".tess-" + target.mid(slash + 1) + ".XXXXXX";
+    // A short name, so that any legal target name leaves room for it.
+    QByteArray tmp = target.left(slash + 1) + ".tess-XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
         return failure(errnoText(errno));
@@ -49,7 +70,7 @@ FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
         ::unlink(tmp.constData());
         return failure(errnoText(err));
     };
-    if (::fchmod(fd, newFileMode()) != 0)
+    if (::fchmod(fd, mode) != 0)
         return abandon(errno);
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
