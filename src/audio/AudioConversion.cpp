@@ -93,7 +93,8 @@ void ConvertWavToQcp() {
         MessageBox::show(QStringLiteral("PVConv.exe has failed to convert your WAV file. Make "
                                         "sure that the WAV you are trying to convert is PCM "
                                         "8000Hz  8 or 16 Bit MONO!"),
-                         window);
+                         f); // the main window stays in front
+
         return;
     }
 

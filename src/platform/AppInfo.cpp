@@ -13,13 +13,13 @@ QString title() {
     return QStringLiteral("Tessavane");
 }
 int major() {
-    return 1;
+    return TESS_VERSION_MAJOR;
 }
 int minor() {
-    return 1;
+    return TESS_VERSION_MINOR;
 }
 int revision() {
-    return 0;
+    return TESS_VERSION_PATCH;
 }
 
 QString versionText() {
