@@ -29,7 +29,7 @@ FrmConvert::FrmConvert() {
     placeTwips(Label1, 120, 300, 2415, 255);
     txtwav = named(new TextBox(Frame1), "txtwav");
     placeTwips(txtwav, 120, 540, 4455, 285);
-    Command1 = named(new QPushButton(QStringLiteral(">"), Frame1), "Command1");
+    Command1 = makeButton(Frame1, "Command1", QStringLiteral(">"));
     placeTwips(Command1, 4680, 540, 285, 285);
 
     Label2 = named(
@@ -45,15 +45,10 @@ FrmConvert::FrmConvert() {
     Label3->setWordWrap(true);
     placeTwips(Label3, 120, 1200, 4875, 450);
 
-    Command3 = named(new QPushButton(QStringLiteral("Cancel"), Frame1), "Command3");
+    Command3 = makeButton(Frame1, "Command3", QStringLiteral("Cancel"));
     placeTwips(Command3, 2400, 1740, 1215, 375);
-    Command2 = named(new QPushButton(QStringLiteral("Convert WAV"), Frame1), "Command2");
+    Command2 = makeButton(Frame1, "Command2", QStringLiteral("Convert WAV"));
     placeTwips(Command2, 3780, 1740, 1215, 375);
-    // None of the buttons answers Enter or Escape.
-    for (QPushButton* b : {Command1, Command3, Command2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
 
     setTabOrder(txtwav, Command1);
     setTabOrder(Command1, Command3);

@@ -32,14 +32,10 @@ Form2::Form2() {
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     placeTwips(Label1, 3360, 120, 2055, 975);
 
-    CMNDOK = named(new QPushButton(QStringLiteral("OK"), this), "CMNDOK");
+    CMNDOK = makeButton(this, "CMNDOK", QStringLiteral("OK"));
     placeTwips(CMNDOK, 3360, 1200, 2055, 375);
-    CMNDCNCL = named(new QPushButton(QStringLiteral("Cancel"), this), "CMNDCNCL");
+    CMNDCNCL = makeButton(this, "CMNDCNCL", QStringLiteral("Cancel"));
     placeTwips(CMNDCNCL, 3360, 1680, 2055, 375);
-    for (QPushButton* b : {CMNDOK, CMNDCNCL}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
 
     setTabOrder(Dir1, Drive1);
     setTabOrder(Drive1, CMNDCNCL);

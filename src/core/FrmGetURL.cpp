@@ -34,15 +34,10 @@ FrmGetURL::FrmGetURL() {
     txtautoURL = named(new TextBox(Frame1), "txtautoURL");
     placeTwips(txtautoURL, 120, 300, 5040, 315);
 
-    CMNDCANCEL = named(new QPushButton(QStringLiteral("Cancel"), this), "CMNDCANCEL");
+    CMNDCANCEL = makeButton(this, "CMNDCANCEL", QStringLiteral("Cancel"));
     placeTwips(CMNDCANCEL, 2280, 2040, 1215, 495);
-    CMNDOK = named(new QPushButton(QStringLiteral("Activate URL ReNaming"), this), "CMNDOK");
+    CMNDOK = makeButton(this, "CMNDOK", QStringLiteral("Activate URL ReNaming"));
     placeTwips(CMNDOK, 3600, 2040, 1800, 495);
-    // Neither button answers Enter or Escape.
-    for (QPushButton* b : {CMNDCANCEL, CMNDOK}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
     setTabOrder(txtautoURL, CMNDCANCEL);
     setTabOrder(CMNDCANCEL, CMNDOK);
     setFocusProxy(txtautoURL);
