@@ -79,7 +79,7 @@ void frmBatchSet::Form_Load() {
 }
 
 void frmBatchSet::chkBlankline_Click() {
-    session().blankLine = chkBlankline->value() == 1 ? QStringLiteral("1") : QStringLiteral("0");
+    session().blankLine = ConfigFile::blankLineSetting(chkBlankline->value());
 }
 
 void frmBatchSet::Cmndbrowse_Click() {

@@ -37,4 +37,8 @@ int blankLineState(const QString& line) {
     return 0;
 }
 
+QString blankLineSetting(int boxValue) {
+    return boxValue == 1 ? QStringLiteral("1") : QStringLiteral("0");
+}
+
 } // namespace tess::ConfigFile

@@ -23,4 +23,7 @@ QByteArray serialise(int blankLine, const QString& saveFolder, const QString& ur
 // blanks are trimmed; anything else is 0.
 int blankLineState(const QString& line);
 
+// The blank-line setting a check box's state stores: "1" when ticked, else "0".
+QString blankLineSetting(int boxValue);
+
 } // namespace tess::ConfigFile

@@ -9,9 +9,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyleOptionButton>
-#include <QStyleOptionFocusRect>
-#include <QStylePainter>
 
 namespace tess {
 
@@ -33,22 +30,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
-        QStylePainter p(this);
-        QStyleOptionButton opt;
-        initStyleOption(&opt);
-        const QString caption = opt.text;
-        opt.text.clear();
-        p.drawControl(QStyle::CE_CheckBox, opt);
-        const QRect textRect = style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, this);
-        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                 QPalette::WindowText));
-        p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption);
-        if (hasFocus()) {
-            QStyleOptionFocusRect focus;
-            focus.initFrom(this);
-            focus.rect = textRect;
-            p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
-        }
+        paintWrappedCaption(this, QStyle::CE_CheckBox, QStyle::SE_CheckBoxContents);
     }
     // The whole caption answers a click, not only its first line.
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
@@ -140,7 +122,7 @@ void FrmOptSet::Form_Load() {
 }
 
 void FrmOptSet::chkBlankline_Click() {
-    session().blankLine = chkBlankline->value() == 1 ? QStringLiteral("1") : QStringLiteral("0");
+    session().blankLine = ConfigFile::blankLineSetting(chkBlankline->value());
 }
 
 void FrmOptSet::Cmndbrowse_Click() {

@@ -89,26 +89,43 @@ void CheckBox::nextCheckState() {
 
 OptionButton::OptionButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {}
 
-void OptionButton::paintEvent(QPaintEvent*) {
-    QStylePainter p(this);
+void paintWrappedCaption(QAbstractButton* button, QStyle::ControlElement indicator,
+                         QStyle::SubElement contents) {
+    QStylePainter p(button);
     QStyleOptionButton opt;
-    initStyleOption(&opt);
+    opt.initFrom(button);
+    opt.text = button->text();
+    opt.state |= button->isDown() ? QStyle::State_Sunken : QStyle::State_Raised;
+    if (button->underMouse())
+        opt.state |= QStyle::State_MouseOver;
+    if (auto* check = qobject_cast<QCheckBox*>(button)) {
+        const Qt::CheckState state = check->checkState();
+        opt.state |= state == Qt::Checked            ? QStyle::State_On
+                     : state == Qt::PartiallyChecked ? QStyle::State_NoChange
+                                                     : QStyle::State_Off;
+    } else {
+        opt.state |= button->isChecked() ? QStyle::State_On : QStyle::State_Off;
+    }
     const QString caption = opt.text;
     opt.text.clear();
-    p.drawControl(QStyle::CE_RadioButton, opt);
+    p.drawControl(indicator, opt);
     opt.text = caption;
-    const QRect textRect = style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, this);
-    p.setPen(
-        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    const QRect textRect = button->style()->subElementRect(contents, &opt, button);
+    p.setPen(button->palette().color(button->isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                     QPalette::WindowText));
     QRect drawn;
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption, &drawn);
     // The caption is drawn here, so is the keyboard focus around it.
-    if (hasFocus()) {
+    if (button->hasFocus()) {
         QStyleOptionFocusRect focus;
-        focus.initFrom(this);
+        focus.initFrom(button);
         focus.rect = drawn.adjusted(-1, 0, 1, 0);
         p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
     }
+}
+
+void OptionButton::paintEvent(QPaintEvent*) {
+    paintWrappedCaption(this, QStyle::CE_RadioButton, QStyle::SE_RadioButtonContents);
 }
 
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {}

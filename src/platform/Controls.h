@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 
 namespace tess {
 
@@ -54,6 +55,11 @@ public:
 protected:
     void nextCheckState() override;
 };
+
+// Draws a check box's or option button's indicator and its caption, wrapped onto
+// further lines when the button is narrow.
+void paintWrappedCaption(QAbstractButton* button, QStyle::ControlElement indicator,
+                         QStyle::SubElement contents);
 
 // An option button whose caption wraps onto a second line when it is narrow.
 class OptionButton : public QRadioButton {
