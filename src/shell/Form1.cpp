@@ -2,6 +2,7 @@
 
 #include "audio/FrmConvert.h"
 #include "batch/frmBatch.h"
+#include "config/ConfigFile.h"
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
 #include "config/FrmOptSet.h"
@@ -23,6 +24,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace tess {
 
@@ -95,7 +98,9 @@ Form1::Form1() {
     for (int row = 0; row < kContentTypeCount; ++row) {
         auto* o = new OptionButton(QLatin1String(contentTypes()[row].caption), F2);
         o->setObjectName(QStringLiteral("op") + QString::number(row + 1));
-        placeTwips(o, opGeometry[row][0], opGeometry[row][1], opGeometry[row][2],
+        // Our font runs wider than the one the layout was made for: every option
+        // may use the frame's full inner width, so no caption needs a third line.
+        placeTwips(o, opGeometry[row][0], opGeometry[row][1], std::max(opGeometry[row][2], 2055),
                    opGeometry[row][3]);
         o->setEnabled(false);
         opGroup->addButton(o, row);
@@ -255,7 +260,7 @@ void Form1::txtURL_Change() {
 }
 
 void Form1::chkBlankline_Click() {
-    session().blankLine = chkBlankline->value() == 1 ? QStringLiteral("1") : QStringLiteral("0");
+    session().blankLine = ConfigFile::blankLineSetting(chkBlankline->value());
 }
 
 void Form1::cmndgcd_Click() {
