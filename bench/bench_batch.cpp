@@ -12,7 +12,7 @@
 #include "batch/frmBatch.h"
 #include "batch/frmBatchSet.h"
 #include "core/FrmGetURL.h"
-#include "platform/AppInfo.h"
+#include "engine/AppInfo.h"
 #include "platform/Controls.h"
 #include "platform/DirList.h"
 #include "platform/MessageBox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AppInfo.h"
+#include "engine/AppInfo.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 #include "shell/Form1.h"

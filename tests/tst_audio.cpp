@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
 #include "audio/AudioConversion.h"
-#include "audio/AudioPaths.h"
+#include "engine/AudioPaths.h"
 #include "audio/FrmConvert.h"
 #include "platform/Controls.h"
-#include "platform/Process.h"
+#include "engine/Process.h"
 
 #include <QAction>
 #include <QApplication>

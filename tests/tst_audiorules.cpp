@@ -1,5 +1,5 @@
-#include "audio/AudioPaths.h"
-#include "platform/AppInfo.h"
+#include "engine/AudioPaths.h"
+#include "engine/AppInfo.h"
 
 #include <QDir>
 #include <QFile>

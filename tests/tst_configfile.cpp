@@ -1,4 +1,4 @@
-#include "config/ConfigFile.h"
+#include "engine/ConfigFile.h"
 
 #include <QTest>
 

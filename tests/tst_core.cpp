@@ -1,6 +1,6 @@
-#include "core/ContentTypes.h"
-#include "core/Descriptor.h"
-#include "core/PathRules.h"
+#include "engine/ContentTypes.h"
+#include "engine/Descriptor.h"
+#include "engine/PathRules.h"
 #include "platform/FileDialog.h"
 
 #include <QTest>

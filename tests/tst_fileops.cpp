@@ -1,4 +1,4 @@
-#include "platform/FileOps.h"
+#include "engine/FileOps.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
 #include "platform/Controls.h"
-#include "platform/ProgramStart.h"
-#include "platform/Registry.h"
+#include "engine/ProgramStart.h"
+#include "engine/Registry.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
 

@@ -7,7 +7,7 @@
 #include "config/Form2.h"
 #include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
-#include "platform/AppInfo.h"
+#include "engine/AppInfo.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"

@@ -1,0 +1,123 @@
+#include "engine/AudioPaths.h"
+
+#include "engine/AppInfo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tess::AudioPaths {
+
+namespace {
+QString g_tempOverride;
+
+QString inFolder(const QString& folder, const QString& name) {
+    return QDir::toNativeSeparators(QDir(folder).filePath(name));
+}
+
+FileResult failure(const QString& reason) {
+    return FileResult{false, reason};
+}
+
+#ifndef _WIN32
+QString errnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+#endif
+} // namespace
+
+QString qcpPathFor(const QString& wavPath) {
+    return wavPath.left(std::max<qsizetype>(0, wavPath.size() - 3)) + QStringLiteral("qcp");
+}
+
+QString defaultTempFolder(const QString& runtimeDir, const QString& cacheHome,
+                          const QString& home) {
+#ifdef _WIN32
+    Q_UNUSED(runtimeDir);
+    Q_UNUSED(cacheHome);
+    Q_UNUSED(home);
+    return QStringLiteral("c:\\temp");
+#else
+    const QString app = QStringLiteral("tessavane");
+    // Relative values are invalid by the XDG rules; they would follow the current folder.
+    if (QDir::isAbsolutePath(runtimeDir))
+        return QDir(runtimeDir).filePath(app);
+    if (QDir::isAbsolutePath(cacheHome))
+        return QDir(cacheHome).filePath(app);
+    return QDir(home).filePath(QStringLiteral(".cache/") + app);
+#endif
+}
+
+QString tempFolder() {
+    if (!g_tempOverride.isEmpty())
+        return QDir::toNativeSeparators(g_tempOverride);
+    return QDir::toNativeSeparators(defaultTempFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                                                      qEnvironmentVariable("XDG_CACHE_HOME"),
+                                                      QDir::homePath()));
+}
+
+void setTempFolderForTesting(const QString& folder) {
+    g_tempOverride = folder;
+}
+
+QString tempWavIn(const QString& folder) {
+    return inFolder(folder, QStringLiteral("temp.wav"));
+}
+
+QString tempQcpIn(const QString& folder) {
+    return inFolder(folder, QStringLiteral("temp.qcp"));
+}
+
+QString converterPath() {
+#ifdef _WIN32
+    const QString name = QStringLiteral("pvconv.exe");
+#else
+    const QString name = QStringLiteral("pvconv");
+#endif
+    return inFolder(AppInfo::path(), name);
+}
+
+FileResult prepareTempFolder(const QString& folder) {
+#ifdef _WIN32
+    if (QFileInfo(folder).isDir())
+        return {};
+    if (!QDir().mkpath(folder))
+        return failure(QStringLiteral("the folder could not be created"));
+    return {};
+#else
+    const QByteArray path = QFile::encodeName(folder);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return failure(errnoText(errno));
+        // Parents are ordinary folders; only our own folder is private.
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (!QDir().mkpath(parent))
+            return failure(QStringLiteral("its parent folder could not be created"));
+        if (::mkdir(path.constData(), 0700) != 0)
+            return failure(errnoText(errno));
+        // The umask may have taken bits away, never added any; make it exactly 0700.
+        if (::chmod(path.constData(), 0700) != 0)
+            return failure(errnoText(errno));
+        return {};
+    }
+    if (S_ISLNK(st.st_mode))
+        return failure(QStringLiteral("it is a symbolic link"));
+    if (!S_ISDIR(st.st_mode))
+        return failure(QStringLiteral("it is not a folder"));
+    if (st.st_uid != ::geteuid())
+        return failure(QStringLiteral("it belongs to another user"));
+    if ((st.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0)
+        return failure(errnoText(errno));
+    return {};
+#endif
+}
+
+} // namespace tess::AudioPaths

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "engine/FileOps.h"
+
+#include <QString>
+
+namespace tess::AudioPaths {
+
+// The QCP file beside a WAV file: the path's last three characters replaced by "qcp"
+// (ring.wav gives ring.qcp, RING.WAV gives RING.qcp, ring.wave gives ring.wqcp).
+QString qcpPathFor(const QString& wavPath);
+
+// Where conversions work when no test overrides it. "c:\temp" on Windows; elsewhere a
+// folder "tessavane" private to the user: under the runtime folder when that is set
+// (an absolute path), else under the cache folder, else under home's ".cache".
+QString defaultTempFolder(const QString& runtimeDir, const QString& cacheHome, const QString& home);
+
+// The temporary folder in force (from the environment, or the test override).
+QString tempFolder();
+void setTempFolderForTesting(const QString& folder);
+
+// The converter's input and output inside a temporary folder.
+QString tempWavIn(const QString& folder);
+QString tempQcpIn(const QString& folder);
+
+// The converter: "pvconv.exe" on Windows, "pvconv" elsewhere, in the application folder.
+QString converterPath();
+
+// Makes the folder ready for use. Created when missing (mode 0700 outside Windows);
+// elsewhere an existing one is refused when it is a symbolic link, not a folder, or
+// not the user's own, and tightened to 0700 when others could reach into it.
+FileResult prepareTempFolder(const QString& folder);
+
+} // namespace tess::AudioPaths

@@ -1,0 +1,31 @@
+#include "engine/Descriptor.h"
+
+namespace tess {
+
+QByteArray descriptorBytes(const DescriptorFields& f, bool blankFirstLine) {
+    QString text;
+    text.reserve(100 + f.type.size() + f.name.size() + f.version.size() + f.vendor.size() +
+                 f.url.size() + f.size.size());
+    const QLatin1String eol("\r\n");
+    if (blankFirstLine)
+        text += eol;
+    text += QLatin1String("Content-Type: ") + f.type + eol;
+    text += QLatin1String("Content-Name: ") + f.name + eol;
+    text += QLatin1String("Content-Version: ") + f.version + eol;
+    text += QLatin1String("Content-Vendor: ") + f.vendor + eol;
+    text += QLatin1String("Content-URL: ") + f.url + eol;
+    text += QLatin1String("Content-Size: ") + f.size + eol;
+    return text.toLocal8Bit();
+}
+
+QString descriptorPath(const QString& saveFolder, const QString& name, QChar separator) {
+    return saveFolder + separator + name + QLatin1String(".gcd");
+}
+
+QString logSeparatorLine() {
+    // One shared text: a batch logs it twice per file.
+    static const QString line(140, QLatin1Char('-'));
+    return line;
+}
+
+} // namespace tess

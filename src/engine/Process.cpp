@@ -1,0 +1,51 @@
+#include "engine/Process.h"
+
+#include <QProcess>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+#include <utility>
+
+namespace tess::Process {
+
+namespace {
+Runner g_runner;
+} // namespace
+
+ProcessRun startAndWait(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    // The converter's console output goes where ours goes; nothing reads it, so a
+    // chatty converter cannot fill a pipe and stall. Input is closed: nobody answers.
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+#ifdef Q_OS_WIN
+    // Its own console window, shown normally and given the focus.
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
+        args->flags |= CREATE_NEW_CONSOLE;
+        args->startupInfo->dwFlags &= ~STARTF_USESTDHANDLES;
+        args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+        args->startupInfo->wShowWindow = SW_SHOWNORMAL;
+    });
+#endif
+    process.start(program, arguments);
+    if (!process.waitForStarted(-1))
+        return ProcessRun{false, process.errorString()};
+    // Deliberately on the calling thread: the user waits for the converter.
+    while (!process.waitForFinished(1000) && process.state() != QProcess::NotRunning) {
+    }
+    return ProcessRun{true, QString()};
+}
+
+ProcessRun run(const QString& program, const QStringList& arguments) {
+    if (g_runner)
+        return g_runner(program, arguments);
+    return startAndWait(program, arguments);
+}
+
+void setRunnerForTesting(Runner runner) {
+    g_runner = std::move(runner);
+}
+
+} // namespace tess::Process
