@@ -1,6 +1,14 @@
 #include "engine/ConfigFile.h"
 
+#include "engine/AppInfo.h"
+
+#include <QDir>
+
 namespace tess::ConfigFile {
+
+QString defaultPath() {
+    return AppInfo::path() + QDir::separator() + QStringLiteral("config.cfg");
+}
 
 QStringList parseLines(const QByteArray& bytes) {
     QStringList lines;

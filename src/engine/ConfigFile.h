@@ -10,6 +10,9 @@ namespace tess::ConfigFile {
 // save folder, default URL, default vendor, default version.
 constexpr int kLineCount = 5;
 
+// Where config.cfg lives: the application folder.
+QString defaultPath();
+
 // The lines of the file's bytes, decoded as local 8-bit text. Lines end at LF,
 // with or without a CR before it; a last line without a line end still counts,
 // and an empty file has no lines.

@@ -17,7 +17,7 @@
 namespace tess::ConfigLoadandSave {
 
 QString configPath() {
-    return AppInfo::path() + QDir::separator() + QStringLiteral("config.cfg");
+    return ConfigFile::defaultPath();
 }
 
 void Startup() {
