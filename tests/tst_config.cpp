@@ -49,6 +49,8 @@ private Q_SLOTS:
     void emptyFileAtStart();
     void unreadableFileChangesNothing();
     void failedSaveKeepsOldFile();
+    void gigabyteFileLoads();
+    void lineBreakInAValueIsNotSaved();
     void saveIntoMissingFolder();
     void saveIntoReadOnlyFolder();
     void optionsWindowControls();
@@ -377,6 +379,76 @@ void TestConfig::unreadableFileChangesNothing() {
     QVERIFY2(shown[0].contains(cfg()), qPrintable(shown[0]));
     QCOMPARE(logLines(f), log);
     QCOMPARE(fx->program->session().defaultUrl, QStringLiteral("http://x.example/wap/"));
+
+    // Neither a FIFO (which would hang a plain read) nor a link to an endless device.
+    QVERIFY(QDir(fx->appDir.path()).rmdir(QStringLiteral("config.cfg")));
+    QCOMPARE(::mkfifo(QFile::encodeName(cfg()).constData(), 0600), 0);
+    f->CMNDDefaults_Click();
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (it is not a regular file). The current settings "
+                         "are kept."});
+    QVERIFY(QFile::remove(cfg()));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), cfg()));
+    f->CMNDDefaults_Click();
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (it is not a regular file). The current settings "
+                         "are kept."});
+    QCOMPARE(logLines(f), log);
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("edited"));
+    QCOMPARE(fx->program->session().defaultVendor, QStringLiteral("Acme"));
+}
+
+void TestConfig::gigabyteFileLoads() {
+    start(kConfig);
+    // Sparse: a gigabyte after the five lines that counts for nothing and is never read.
+    writeFile(cfg(), "0\r\nA\r\nhttp://big/\r\nBig\r\n9.9\r\n");
+    QVERIFY(QFile::resize(cfg(), qint64(1) << 30));
+    f->CMNDDefaults_Click(); // no file chosen yet
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QCOMPARE(logLines(f).first(), kLoaded);
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Big"));
+    QCOMPARE(f->txtVersion->text(), QStringLiteral("9.9"));
+    QCOMPARE(f->chkBlankline->value(), 0);
+    // A first line without end: the message names the file and the reason.
+    writeFile(cfg(), "");
+    QVERIFY(QFile::resize(cfg(), qint64(1) << 30));
+    f->CMNDDefaults_Click(); // no file chosen yet
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (a line is longer than 1048576 bytes). The current "
+                         "settings are kept."});
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Big"));
+}
+
+void TestConfig::lineBreakInAValueIsNotSaved() {
+    start(kConfig);
+    const QStringList log = logLines(f);
+    FrmOptSet* o = openOptions();
+    // The program's own writes are not filtered; the writer is the last guard.
+    for (TextBox* box : {o->txtGCD, o->txtURL, o->txtVendor, o->txtVersion}) {
+        const QString kept = box->text();
+        box->setText(QStringLiteral("Acme Tones\r\n"));
+        click(o->CMNDOK);
+        const QStringList shown = MessageBox::takeRecorded();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith("The Configuration file at " + cfg() +
+                                     " could not be saved (the ") &&
+                     shown[0].endsWith(" holds a line break or NUL character). The previous "
+                                       "settings are kept."),
+                 qPrintable(shown[0]));
+        QCOMPARE(readFile(cfg()), kConfig);
+        QCOMPARE(logLines(f), log);
+        QVERIFY(o->isVisible());
+        box->setText(kept);
+    }
+    o->txtVersion->setText(QStringLiteral("1.0") + QChar(0));
+    click(o->CMNDOK);
+    QVERIFY(
+        MessageBox::takeRecorded().first().contains(QLatin1String("the Content-Version holds")));
+    QCOMPARE(readFile(cfg()), kConfig);
+    QCOMPARE(fx->program->session().defaultVersion, QStringLiteral("2.0"));
 }
 
 void TestConfig::failedSaveKeepsOldFile() {

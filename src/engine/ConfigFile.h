@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FileOps.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -13,12 +15,35 @@ constexpr int kLineCount = 5;
 // Where config.cfg lives: the application folder.
 QString defaultPath();
 
-// The lines of the file's bytes, decoded as local 8-bit text. Lines end at LF,
-// with or without a CR before it; a last line without a line end still counts,
-// and an empty file has no lines.
+// The longest line readFile takes, in bytes: far beyond any folder or URL, yet a
+// broken file cannot make the program read without end.
+constexpr qint64 kMaxLineBytes = qint64(1) << 20;
+
+// What reading config.cfg gave: up to kLineCount lines, or why it could not be read.
+struct ReadResult {
+    bool ok = true;
+    QStringList lines; // at most kLineCount; fewer when the file is shorter
+    QString reason;    // set when !ok, e.g. "it is not a regular file"
+};
+
+// Reads the first kLineCount lines of the file at path (as parseLines splits them)
+// and nothing after them. Only a regular file is read: a FIFO, a device or a folder
+// is refused without waiting on it; so is a line longer than kMaxLineBytes.
+ReadResult readFile(const QString& path);
+
+// Writes the five lines to path through FileOps::replaceFile. A value holding CR,
+// LF or NUL would break the file's lines: refused, naming the field, and nothing
+// is written.
+FileResult save(const QString& path, int blankLine, const QString& saveFolder, const QString& url,
+                const QString& vendor, const QString& version);
+
+// The lines of the file's bytes, decoded as UTF-8 (Qt 6's local 8-bit text on Linux). Lines end at
+// LF, with or without a CR before it; a last line without a line end still counts, and an empty
+// file has no lines.
 QStringList parseLines(const QByteArray& bytes);
 
-// The five lines, each ending in CR LF, encoded as local 8-bit text.
+// The five lines, each ending in CR LF, encoded as UTF-8 (Qt 6's local 8-bit text on
+// Linux, whatever the locale).
 QByteArray serialise(int blankLine, const QString& saveFolder, const QString& url,
                      const QString& vendor, const QString& version);
 

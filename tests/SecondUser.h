@@ -1,0 +1,89 @@
+#pragma once
+
+// Real second users and real small disks for the tests: the machines run as root.
+#include <QDir>
+#include <QProcess>
+#include <QString>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tess::test {
+
+struct User {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    bool ok = false;
+};
+
+// A plain unprivileged account, made once (useradd) and reused by later runs.
+inline User secondUser() {
+    static const char* const name = "tessavane-peer";
+    if (::geteuid() != 0)
+        return {};
+    if (::getpwnam(name) == nullptr)
+        QProcess::execute(QStringLiteral("/usr/sbin/useradd"),
+                          {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                           QStringLiteral("--user-group"), QStringLiteral("--shell"),
+                           QStringLiteral("/usr/sbin/nologin"), QString::fromLatin1(name)});
+    const passwd* pw = ::getpwnam(name);
+    if (pw == nullptr)
+        return {};
+    return User{pw->pw_uid, pw->pw_gid, true};
+}
+
+// Runs what() in a child process as user (no extra groups) and returns its result;
+// -1 when the child could not run or died. maxRssKb, when given, receives the
+// child's peak resident memory.
+inline int runAs(const User& user, const std::function<int()>& what, long* maxRssKb = nullptr) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (user.ok &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(user.gid, user.gid, user.gid) != 0 ||
+             ::setresuid(user.uid, user.uid, user.uid) != 0))
+            ::_exit(125);
+        ::_exit(what());
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
+        return -1;
+    if (maxRssKb)
+        *maxRssKb = usage.ru_maxrss;
+    return WEXITSTATUS(status);
+}
+
+// The same in a child of the current user.
+inline int runInChild(const std::function<int()>& what, long* maxRssKb = nullptr) {
+    return runAs(User{}, what, maxRssKb);
+}
+
+// A tmpfs of the given size mounted on folder for the object's life: a disk that
+// really fills up.
+class SmallDisk {
+public:
+    SmallDisk(const QString& folder, const QString& size) : folder_(folder) {
+        QDir().mkpath(folder);
+        mounted_ = ::geteuid() == 0 &&
+                   QProcess::execute(QStringLiteral("/usr/bin/mount"),
+                                     {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                      QStringLiteral("-o"), QStringLiteral("size=") + size,
+                                      QStringLiteral("tmpfs"), folder}) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            QProcess::execute(QStringLiteral("/usr/bin/umount"), {folder_});
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+};
+
+} // namespace tess::test
