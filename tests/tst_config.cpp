@@ -9,8 +9,13 @@
 #include "platform/DriveList.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
@@ -51,6 +56,7 @@ private Q_SLOTS:
     void failedSaveKeepsOldFile();
     void gigabyteFileLoads();
     void lineBreakInAValueIsNotSaved();
+    void pastedTextKeepsOneLine();
     void saveIntoMissingFolder();
     void saveIntoReadOnlyFolder();
     void optionsWindowControls();
@@ -705,6 +711,75 @@ void TestConfig::chooserLists() {
     QVERIFY2(shown[0].contains(gone), qPrintable(shown[0]));
     QCOMPARE(chooser->Dir1->path(), folder);
     QCOMPARE(chooser->Drive1->drive(), drive);
+}
+
+void TestConfig::pastedTextKeepsOneLine() {
+    start(kConfig);
+    openFile(QStringLiteral("song.mid")); // the main window's boxes take input from now on
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    FrmOptSet* o = openOptions();
+    frmBatchSet* b = fx->program->frmBatchSetWindow();
+    for (TextBox* box : {f->txtVendor, o->txtVendor, b->txtVendor, f->txtURL, b->txtURL}) {
+        const QString name = box->window()->objectName() + '/' + box->objectName();
+        // Ctrl+V over a selection: the text before the first line break.
+        box->setText(QStringLiteral("Old"));
+        box->selectAll();
+        clipboard->setText(QStringLiteral("Acme Tones\r\nsecond line"));
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY2(box->text() == QStringLiteral("Acme Tones"),
+                 qPrintable(name + ": " + box->text()));
+        // Shift+Insert at the cursor: NUL and control characters go, a tab stays.
+        box->setText(QStringLiteral("ab"));
+        box->setCursorPosition(1);
+        clipboard->setText(QStringLiteral("x\ty") + QChar(0) + QStringLiteral("\x01z\nmore"));
+        QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier);
+        QVERIFY2(box->text() == QStringLiteral("ax\tyzb"), qPrintable(name));
+        // A URL copied with its line end.
+        box->clear();
+        clipboard->setText(QStringLiteral("http://x.example/wap/song.mid\n"));
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY2(box->text() == QStringLiteral("http://x.example/wap/song.mid"), qPrintable(name));
+        // The context menu's Paste.
+        box->clear();
+        clipboard->setText(QStringLiteral("menu\r\nx"));
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                    box->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(box, &menuEvent);
+        QMenu* menu = box->findChild<QMenu*>();
+        QVERIFY(menu);
+        QAction* paste = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->text().startsWith(QLatin1String("&Paste")))
+                paste = a;
+        QVERIFY(paste);
+        paste->trigger();
+        menu->close();
+        delete menu;
+        QVERIFY2(box->text() == QStringLiteral("menu"),
+                 qPrintable(name + ": " + box->text().toUtf8().toPercentEncoding()));
+        // Composed text and a key event carrying several characters.
+        box->clear();
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("ime\nrest"));
+        QCoreApplication::sendEvent(box, &composed);
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("k\r\n"));
+        QCoreApplication::sendEvent(box, &typed);
+        QVERIFY2(box->text() == QStringLiteral("imek"), qPrintable(name));
+    }
+    // The program's own writes of ordinary text are as before.
+    f->txtVendor->setText(QStringLiteral("Plain\tText"));
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Plain\tText"));
+
+    // A pasted vendor saves as one line of five.
+    o->txtVendor->selectAll();
+    clipboard->setText(QStringLiteral("Acme Tones\r\n"));
+    QTest::keyClick(o->txtVendor, Qt::Key_V, Qt::ControlModifier);
+    click(o->CMNDOK);
+    QCOMPARE(readFile(cfg()),
+             QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nAcme Tones\r\n2.0\r\n"));
+    restart();
+    QCOMPARE(f->txtVersion->text(), QStringLiteral("2.0"));
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Acme Tones"));
 }
 
 QTEST_MAIN(TestConfig)
