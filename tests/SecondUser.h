@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QProcess>
 #include <QString>
+#include <cstdlib>
 #include <functional>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tess::test {
 
@@ -62,6 +64,28 @@ inline int runAs(const User& user, const std::function<int()>& what, long* maxRs
 inline int runInChild(const std::function<int()>& what, long* maxRssKb = nullptr) {
     return runAs(User{}, what, maxRssKb);
 }
+
+// For its life the process acts as user (effective ids, no extra groups), in this
+// process: a window test can then meet permissions as that user would. Root only.
+class ActingAs {
+public:
+    explicit ActingAs(const User& user) {
+        groups_.resize(::getgroups(0, nullptr));
+        groups_.resize(::getgroups(int(groups_.size()), groups_.data()));
+        ok_ = user.ok && ::setgroups(0, nullptr) == 0 && ::setegid(user.gid) == 0 &&
+              ::seteuid(user.uid) == 0;
+    }
+    ~ActingAs() {
+        if (::seteuid(0) != 0 || ::setegid(0) != 0 ||
+            ::setgroups(groups_.size(), groups_.data()) != 0)
+            std::abort(); // the rest of the suite must not run as someone else
+    }
+    bool ok() const { return ok_; }
+
+private:
+    std::vector<gid_t> groups_;
+    bool ok_ = false;
+};
 
 // A tmpfs of the given size mounted on folder for the object's life: a disk that
 // really fills up.

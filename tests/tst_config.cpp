@@ -1,3 +1,4 @@
+#include "SecondUser.h"
 #include "TestSupport.h"
 
 #include "batch/frmBatchSet.h"
@@ -498,17 +499,48 @@ void TestConfig::saveIntoMissingFolder() {
 }
 
 void TestConfig::saveIntoReadOnlyFolder() {
-    if (::geteuid() == 0)
-        QSKIP("Permission bits do not stop root.");
+    // The program runs as a second user whose application folder is read-only to it.
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
     start(kConfig);
-    QVERIFY(::chmod(QFile::encodeName(fx->appDir.path()).constData(), 0555) == 0);
+    const QByteArray folder = QFile::encodeName(fx->appDir.path());
+    const QByteArray file = QFile::encodeName(cfg());
+    QVERIFY(::chmod(folder.constData(), 0555) == 0);
+    QVERIFY(::chown(file.constData(), peer.uid, peer.gid) == 0);
     FrmOptSet* o = openOptions();
     o->txtVendor->setText(QStringLiteral("Other"));
-    click(o->CMNDOK);
-    ::chmod(QFile::encodeName(fx->appDir.path()).constData(), 0755);
-    QCOMPARE(readFile(cfg()), kConfig);
-    QCOMPARE(MessageBox::takeRecorded().size(), 1);
-    QCOMPARE(logLines(f), (QStringList{kLoaded, kStarted}));
+    {
+        ActingAs as(peer);
+        QVERIFY(as.ok());
+        click(o->CMNDOK);
+    }
+    // Its own config.cfg is written in place; the folder gets no other file.
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QCOMPARE(readFile(cfg()),
+             QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nOther\r\n2.0\r\n"));
+    QCOMPARE(logLines(f), (QStringList{kLoaded, kSaved, kLoaded, kStarted}));
+    QCOMPARE(
+        QDir(fx->appDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"config.cfg"});
+
+    // A config.cfg it may not write either: refused, the old file stays.
+    QVERIFY(::chown(file.constData(), 0, 0) == 0);
+    o = openOptions();
+    o->txtVendor->setText(QStringLiteral("Third"));
+    {
+        ActingAs as(peer);
+        QVERIFY(as.ok());
+        click(o->CMNDOK);
+    }
+    QCOMPARE(
+        MessageBox::takeRecorded(),
+        QStringList{"The Configuration file at " + cfg() +
+                    " could not be saved (Permission denied). The previous settings are kept."});
+    QCOMPARE(readFile(cfg()),
+             QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nOther\r\n2.0\r\n"));
+    QVERIFY(o->isVisible());
+    ::chmod(folder.constData(), 0700);
 }
 
 void TestConfig::optionsWindowControls() {

@@ -72,18 +72,22 @@ void TestFileOps::replaceCreatesAndReplaces() {
 }
 
 void TestFileOps::replaceFailureKeepsOldFile() {
-    if (::geteuid() == 0)
-        QSKIP("permissions do not stop root");
+    // A folder the user may not write to, holding a file the user may not write either.
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.gcd"));
     QVERIFY(FileOps::replaceFile(path, "old"));
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const FileResult r = FileOps::replaceFile(path, "new");
-    QFile::setPermissions(dir.path(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY(!r.ok);
-    QVERIFY(!r.reason.isEmpty());
+    QVERIFY(chmodTo(dir.path(), 0755) && chmodTo(path, 0644));
+    QCOMPARE(runAs(peer,
+                   [&] {
+                       const FileResult r = FileOps::replaceFile(path, "new");
+                       return !r.ok && r.reason == QLatin1String("Permission denied") ? 0 : 1;
+                   }),
+             0);
     QCOMPARE(readAll(path), QByteArray("old"));
+    QCOMPARE(entries(dir.path()), QStringList{"a.gcd"});
 }
 
 void TestFileOps::replaceIntoMissingFolderFails() {
