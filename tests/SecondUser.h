@@ -26,11 +26,15 @@ inline User secondUser() {
     static const char* const name = "tessavane-peer";
     if (::geteuid() != 0)
         return {};
-    if (::getpwnam(name) == nullptr)
-        QProcess::execute(QStringLiteral("/usr/sbin/useradd"),
-                          {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                           QStringLiteral("--user-group"), QStringLiteral("--shell"),
-                           QStringLiteral("/usr/sbin/nologin"), QString::fromLatin1(name)});
+    // Suites run side by side: another one may hold the password file's lock a moment.
+    for (int attempt = 0; attempt < 20 && ::getpwnam(name) == nullptr; ++attempt) {
+        if (QProcess::execute(QStringLiteral("/usr/sbin/useradd"),
+                              {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                               QStringLiteral("--user-group"), QStringLiteral("--shell"),
+                               QStringLiteral("/usr/sbin/nologin"), QString::fromLatin1(name)}) !=
+            0)
+            ::usleep(100 * 1000);
+    }
     const passwd* pw = ::getpwnam(name);
     if (pw == nullptr)
         return {};
