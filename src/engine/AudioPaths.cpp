@@ -36,7 +36,9 @@ bool makeParents(const QString& folder) {
     const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(folder).absolutePath()));
     for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
         const QByteArray step = slash < 0 ? path : path.left(slash);
-        if (::mkdir(step.constData(), 0755) != 0 && errno != EEXIST)
+        // EEXIST, or a refusal to look at a folder that is there all the same.
+        if (::mkdir(step.constData(), 0755) != 0 && errno != EEXIST &&
+            !QFileInfo(QFile::decodeName(step)).isDir())
             return false;
         if (slash < 0)
             return QFileInfo(folder).isDir();
