@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
@@ -797,6 +798,15 @@ void TestConfig::pastedTextKeepsOneLine() {
         QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("k\r\n"));
         QCoreApplication::sendEvent(box, &typed);
         QVERIFY2(box->text() == QStringLiteral("imek"), qPrintable(name));
+        // Dropped text.
+        box->clear();
+        QMimeData dragged;
+        dragged.setText(QStringLiteral("dropped\r\nline"));
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        static_cast<QObject*>(box)->event(&drop); // no drag under way for notify to route
+        QVERIFY2(box->text() == QStringLiteral("dropped"),
+                 qPrintable(name + ": " + box->text().toUtf8().toPercentEncoding()));
+        QVERIFY(drop.isAccepted());
     }
     // The program's own writes of ordinary text are as before.
     f->txtVendor->setText(QStringLiteral("Plain\tText"));
