@@ -54,6 +54,7 @@ private Q_SLOTS:
     void linesAfterTheFifthGoneAfterSave();
     void threeLineFile();
     void emptyFileAtStart();
+    void fifoAtStart();
     void unreadableFileChangesNothing();
     void failedSaveKeepsOldFile();
     void gigabyteFileLoads();
@@ -351,6 +352,19 @@ void TestConfig::threeLineFile() {
     QCOMPARE(o->txtURL->text(), QStringLiteral("http://b"));
     QCOMPARE(o->txtVendor->text(), QStringLiteral("Acme"));
     QCOMPARE(o->txtVersion->text(), QStringLiteral("2.0"));
+}
+
+void TestConfig::fifoAtStart() {
+    // Read plainly, a FIFO nobody writes to would hold the start for ever.
+    QCOMPARE(::mkfifo(QFile::encodeName(cfg()).constData(), 0600), 0);
+    f = fx->program->form1();
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (it is not a regular file). The current settings "
+                         "are kept."});
+    QCOMPARE(logLines(f), QStringList{kStarted});
+    QVERIFY(!f->tmroptset->isActive());
+    QVERIFY(!fx->program->session().autoUrlActive);
 }
 
 void TestConfig::emptyFileAtStart() {

@@ -10,6 +10,7 @@
 #include "platform/MessageBox.h"
 #include "shell/Form1.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace tess::ConfigLoadandSave {
@@ -19,7 +20,9 @@ QString configPath() {
 }
 
 void Startup() {
-    if (FileOps::fileExists(configPath())) {
+    // Something there that is no regular file (a FIFO, a folder, a link to a device) is
+    // not missing: the load names it and says why it is not read.
+    if (QFileInfo::exists(configPath())) {
         LoadConfig();
         return;
     }
