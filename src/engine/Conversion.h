@@ -36,6 +36,6 @@ struct Hooks {
 // (AudioPaths::converterPath(), by its exact path, temp.wav its one argument) writes
 // temp.qcp beside it, which is copied to qcpPath. The run's folder and whatever is in
 // it are removed afterwards, after a failure too. Blocks until the converter ends.
-Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks);
+Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks = {});
 
 } // namespace tess::Conversion
