@@ -439,7 +439,7 @@ void TestConfig::gigabyteFileLoads() {
     f->CMNDDefaults_Click(); // no file chosen yet
     QCOMPARE(MessageBox::takeRecorded(),
              QStringList{"The Configuration file at " + cfg() +
-                         " could not be read (a line is longer than 1048576 bytes). The current "
+                         " could not be read (a line is longer than 4194304 bytes). The current "
                          "settings are kept."});
     QCOMPARE(f->txtVendor->text(), QStringLiteral("Big"));
 }

@@ -146,7 +146,7 @@ void TestConfigFile::readFileRefusesWhatIsNotAFile() {
     QCOMPARE(r.reason, QStringLiteral("it is not a regular file"));
     r = ConfigFile::readFile(dir.path());
     QVERIFY(!r.ok);
-    QCOMPARE(r.reason, QStringLiteral("it is not a regular file"));
+    QCOMPARE(r.reason, QStringLiteral("it is a folder, not a file"));
     r = ConfigFile::readFile(dir.filePath(QStringLiteral("missing.cfg")));
     QVERIFY(!r.ok);
     QCOMPARE(r.reason, QStringLiteral("No such file or directory"));

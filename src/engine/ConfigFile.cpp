@@ -82,7 +82,8 @@ ReadResult readFile(const QString& path) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return readFailure(QStringLiteral("it is not a regular file"));
+        return readFailure(S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder, not a file")
+                                               : QStringLiteral("it is not a regular file"));
     }
     QString error;
     ReadResult r = readLines([&](char* buffer, qint64 size) -> qint64 {
@@ -98,7 +99,10 @@ ReadResult readFile(const QString& path) {
     });
     ::close(fd);
 #else
-    if (!QFileInfo(path).isFile() && QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (info.isDir())
+        return readFailure(QStringLiteral("it is a folder, not a file"));
+    if (!info.isFile() && info.exists())
         return readFailure(QStringLiteral("it is not a regular file"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

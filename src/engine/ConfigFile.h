@@ -15,9 +15,9 @@ constexpr int kLineCount = 5;
 // Where config.cfg lives: the application folder.
 QString defaultPath();
 
-// The longest line readFile takes, in bytes: far beyond any folder or URL, yet a
-// broken file cannot make the program read without end.
-constexpr qint64 kMaxLineBytes = qint64(1) << 20;
+// The longest line readFile takes, in bytes (4 MiB): far beyond any folder or URL,
+// yet a broken file cannot make the program read without end.
+constexpr qint64 kMaxLineBytes = 4 * 1024 * 1024;
 
 // What reading config.cfg gave: up to kLineCount lines, or why it could not be read.
 struct ReadResult {
@@ -27,8 +27,9 @@ struct ReadResult {
 };
 
 // Reads the first kLineCount lines of the file at path (as parseLines splits them)
-// and nothing after them. Only a regular file is read: a FIFO, a device or a folder
-// is refused without waiting on it; so is a line longer than kMaxLineBytes.
+// and nothing after them. Only a regular file is read: a FIFO, a device, a link to
+// one or a folder is refused without waiting on it; so is a line longer than
+// kMaxLineBytes.
 ReadResult readFile(const QString& path);
 
 // Writes the five lines to path through FileOps::replaceFile. A value holding CR,

@@ -2,15 +2,16 @@
 
 #include "audio/FrmConvert.h"
 #include "batch/frmBatch.h"
-#include "engine/ConfigFile.h"
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
 #include "config/FrmOptSet.h"
 #include "core/AutoURLEngine.h"
-#include "engine/ContentTypes.h"
 #include "core/FrmGetURL.h"
 #include "core/Steps.h"
 #include "engine/AppInfo.h"
+#include "engine/ConfigFile.h"
+#include "engine/ContentTypes.h"
+#include "engine/Maker.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -268,6 +269,13 @@ void Form1::cmndgcd_Click() {
         FileDialog::getOpenFileName(this, QLatin1String(kOpenFilter));
     if (!file)
         return;
+    // A name that would forge descriptor lines is refused before anything changes.
+    if (const std::optional<QString> problem = mediaNameProblem(*file)) {
+        MessageBox::show(QStringLiteral("The file ") + *file + QStringLiteral(" cannot be used: ") +
+                             *problem + QLatin1Char('.'),
+                         this);
+        return;
+    }
     // Any failure from here on ends the intake silently; what was done stays done.
     try {
         logTop(QStringLiteral("Selected File:") + *file);
