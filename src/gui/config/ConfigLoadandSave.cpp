@@ -1,17 +1,18 @@
 #include "config/ConfigLoadandSave.h"
 
-#include "engine/ConfigFile.h"
 #include "config/FrmOptSet.h"
 #include "core/AutoURLEngine.h"
-#include "engine/PathRules.h"
 #include "engine/AppInfo.h"
-#include "platform/Controls.h"
+#include "engine/ConfigFile.h"
 #include "engine/FileOps.h"
+#include "engine/PathRules.h"
+#include "platform/Controls.h"
 #include "platform/MessageBox.h"
 #include "shell/Form1.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace tess::ConfigLoadandSave {
@@ -88,6 +89,9 @@ bool SaveConfig() {
     const QByteArray bytes = ConfigFile::serialise(
         options->chkBlankline->value(), options->txtGCD->text(), options->txtURL->text(),
         options->txtVendor->text(), options->txtVersion->text());
+    // The user's configuration folder may not exist yet; a failure here shows
+    // as the write's own failure below.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     // Written beside the old file and renamed over it: a failure keeps the old one.
     const FileResult written = FileOps::replaceFile(path, bytes);
     if (!written) {
