@@ -2,7 +2,11 @@
 # Installs what building and testing Tessavane needs on Debian 12, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang libclang-rt-14-dev
-          ffmpeg sox espeak-ng)
+          ffmpeg sox espeak-ng
+          # Installing and packaging: man pages, validators, the Debian package.
+          help2man desktop-file-utils appstream dpkg-dev fakeroot file lintian
+          # Screenshots under a real X server with a window manager.
+          xvfb openbox)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
