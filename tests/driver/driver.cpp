@@ -1,9 +1,11 @@
 // A Qt generic plugin that plays the user in an installed tessavane on the
-// offscreen platform: it answers every message box with OK, types a vendor into
-// the options window and saves, prints what it saw, then ends the program.
+// offscreen platform: it answers every message box with OK, types a vendor and
+// the home folder as save folder into the options window and saves, makes the
+// descriptor when a file is open, prints the log, then ends the program.
 //   QT_PLUGIN_PATH=DIR QT_QPA_GENERIC_PLUGINS=tessdriver tessavane [FILE]
 // (DIR holds generic/libtessdriver.so). Used by scripts/install-check.sh only.
 #include <QApplication>
+#include <QDir>
 #include <QGenericPlugin>
 #include <QLineEdit>
 #include <QListWidget>
@@ -54,6 +56,7 @@ private:
         if (QWidget* options = visible("FrmOptSet")) {
             options->findChild<QLineEdit*>(QStringLiteral("txtVendor"))
                 ->setText(QStringLiteral("CI Tones"));
+            options->findChild<QLineEdit*>(QStringLiteral("txtGCD"))->setText(QDir::homePath());
             say(QStringLiteral("Save Settings"));
             options->findChild<QPushButton*>(QStringLiteral("CMNDOK"))->click();
             return;
@@ -66,6 +69,13 @@ private:
         // The options window of a first start opens a moment after the main window.
         if (++mainTicks_ < 10)
             return;
+        auto* make = main->findChild<QPushButton*>(QStringLiteral("cmndmake"));
+        if (!made_ && make && make->isEnabled()) {
+            made_ = true;
+            say(QStringLiteral("Make GCD"));
+            make->click();
+            return;
+        }
         if (auto* log = main->findChild<QListWidget*>(QStringLiteral("lblstat")))
             for (int i = 0; i < log->count(); ++i)
                 say(QStringLiteral("log: ") + log->item(i)->text());
@@ -76,6 +86,7 @@ private:
     QTimer timer_;
     int ticks_ = 0;
     int mainTicks_ = 0;
+    bool made_ = false;
 };
 
 class DriverPlugin : public QGenericPlugin {
