@@ -68,6 +68,9 @@ add_custom_command(
     VERBATIM)
 add_custom_target(debchangelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.Debian.gz DESTINATION ${TESS_DEB_DOC})
+# Not in Debian's archive, so the first upload closes no bug.
+install(FILES ${PROJECT_SOURCE_DIR}/dist/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tessavane)
 
 # The Debian package: cpack -G DEB in the build folder, or scripts/package.sh.
 set(CPACK_GENERATOR DEB)
@@ -75,16 +78,20 @@ set(CPACK_PACKAGE_NAME tessavane)
 set(CPACK_PACKAGE_VENDOR "Tessavane")
 set(CPACK_PACKAGE_CONTACT "Tessavane developers <tessavane@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GCD content descriptors for ringtones and pictures")
+# Debian wants description lines of at most 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tessavane writes GCD content descriptors, the small text files that tell old Sprint PCS
-Vision phones the type, name, size and address of a ringtone or picture on your own web server.
-It describes one file at a time or many in a batch run, and converts 8 kHz mono WAV recordings
-to QCELP-13K audio with its own converter, pvconv, which also works as a command of its own.")
+    "Tessavane writes GCD content descriptors, the small text files that tell old
+Sprint PCS Vision phones the type, name, size and address of a ringtone or
+picture on your own web server. It describes one file at a time or many in a
+batch run, and converts 8 kHz mono WAV recordings to QCELP-13K audio with its
+own converter, pvconv, which also works as a command of its own.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The windows are laid out for Arial's metrics, which Liberation Sans has.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation2)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tessavane.example.org/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -5,7 +5,7 @@
 #   scripts/package.sh          then: sudo apt-get install ./build/package/tessavane_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh package
 out=build/package
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"

@@ -4,6 +4,7 @@
 #   scripts/screenshots.sh [BUILD_DIR]     (default build/test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh screenshots
 build="${1:-build/test}"
 [ -f "$build/CMakeCache.txt" ] || { echo "screenshots.sh: no build in $build" >&2; exit 1; }
 cmake --build "$build" -j2 --target screenshot
