@@ -49,6 +49,13 @@ grep -q 'log: Tessavane Configuration file Saved.' <<<"$out" || fail "settings n
 [ -f "$home/.config/tessavane/config.cfg" ] || fail "no ~/.config/tessavane/config.cfg"
 grep -q 'Content-Name: tone' "$home/tone.gcd" || fail "no descriptor"
 man -w tessavane pvconv >/dev/null || fail "man pages not found"
+# Root may write into /usr/bin, yet the settings still go to root's own folder.
+mkdir -m 700 "$work/roothome"
+out="$(env -i PATH=/usr/bin:/bin HOME="$work/roothome" QT_QPA_PLATFORM=offscreen \
+       QT_PLUGIN_PATH="$work/plugins" QT_QPA_GENERIC_PLUGINS=tessdriver tessavane 2>&1)" ||
+    fail "tessavane as root failed: $out"
+[ -f "$work/roothome/.config/tessavane/config.cfg" ] || fail "root's settings not in its home"
+[ ! -e /usr/bin/config.cfg ] || fail "config.cfg written into /usr/bin"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y tessavane
 dpkg-query -W tessavane >/dev/null 2>&1 && fail "still installed"
