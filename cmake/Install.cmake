@@ -3,9 +3,15 @@
 # its own executable, and pvconv stays a command of its own.
 set(TESS_APP_ID org.tessavane.Tessavane)
 
-install(TARGETS tessavane pvconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET tessavane-cli)
-    install(TARGETS tessavane-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(program tessavane pvconv tessavane-cli)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
+
+# The rest is for Linux desktops and Debian.
+if(NOT UNIX OR APPLE)
+    return()
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/dist/linux/${TESS_APP_ID}.desktop
