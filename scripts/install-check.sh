@@ -32,6 +32,10 @@ zcat "$usr/share/man/man1/pvconv.1.gz" | grep -q 'WAV' || fail "pvconv.1 without
 zcat "$usr/share/man/man1/tessavane.1.gz" | grep -q 'config' || fail "tessavane.1 without its help"
 "$usr/bin/pvconv" --version | grep -q '^pvconv ' || fail "pvconv --version"
 "$usr/bin/tessavane" --version | grep -q '^tessavane ' || fail "tessavane --version"
+set +e
+"$usr/bin/tessavane" --no-such-option 2>/dev/null
+[ $? -eq 2 ] || fail "tessavane accepted an unknown option"
+set -e
 
 # An ordinary user; root would write anywhere.
 user=nobody
