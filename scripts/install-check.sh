@@ -33,7 +33,7 @@ zcat "$usr/share/man/man1/tessavane.1.gz" | grep -q 'config' || fail "tessavane.
 "$usr/bin/pvconv" --version | grep -q '^pvconv ' || fail "pvconv --version"
 "$usr/bin/tessavane" --version | grep -q '^tessavane ' || fail "tessavane --version"
 set +e
-"$usr/bin/tessavane" --no-such-option 2>/dev/null
+QT_QPA_PLATFORM=offscreen "$usr/bin/tessavane" --no-such-option 2>/dev/null
 [ $? -eq 2 ] || fail "tessavane accepted an unknown option"
 set -e
 
