@@ -48,7 +48,7 @@ echo "$out" | grep '^driver:'
 grep -q 'log: Tessavane Configuration file Saved.' <<<"$out" || fail "settings not saved"
 [ -f "$home/.config/tessavane/config.cfg" ] || fail "no ~/.config/tessavane/config.cfg"
 grep -q 'Content-Name: tone' "$home/tone.gcd" || fail "no descriptor"
-man -w tessavane pvconv >/dev/null || fail "man pages not found"
+man -w tessavane tessavane-cli pvconv >/dev/null || fail "man pages not found"
 # Root may write into /usr/bin, yet the settings still go to root's own folder.
 mkdir -m 700 "$work/roothome"
 out="$(env -i PATH=/usr/bin:/bin HOME="$work/roothome" QT_QPA_PLATFORM=offscreen \

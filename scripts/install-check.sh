@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs a built tree into a temporary DESTDIR and tries it as a user would:
-# validators for the menu entry and the metainfo, the installed tessavane-cli
-# writing a descriptor, and the installed tessavane on the offscreen platform
-# as an ordinary user with a read-only install folder and a fresh HOME, where
-# Save Settings must put config.cfg into ~/.config/tessavane.
+# validators for the menu entry and the metainfo, then the installed tessavane
+# on the offscreen platform as an ordinary user with a read-only install folder
+# and a fresh HOME, where Save Settings must put config.cfg into
+# ~/.config/tessavane, and the installed tessavane-cli writing a descriptor
+# with those same defaults.
 #   scripts/install-check.sh [BUILD_DIR]     (default build/test, made by scripts/test.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,9 +20,9 @@ usr="$stage/usr"
 fail() { echo "install-check.sh: $*" >&2; exit 1; }
 
 id=org.tessavane.Tessavane
-for f in bin/tessavane bin/pvconv share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+for f in bin/tessavane bin/tessavane-cli bin/pvconv share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
          share/icons/hicolor/16x16/apps/$id.png share/icons/hicolor/256x256/apps/$id.png \
-         share/man/man1/tessavane.1.gz share/man/man1/pvconv.1.gz \
+         share/man/man1/tessavane.1.gz share/man/man1/tessavane-cli.1.gz share/man/man1/pvconv.1.gz \
          share/doc/tessavane/copyright share/doc/tessavane/changelog.Debian.gz; do
     [ -e "$usr/$f" ] || fail "missing $f"
 done
@@ -53,15 +54,6 @@ as_user() {
 [ -r "$build/driver/generic/libtessdriver.so" ] || fail "no driver plugin in $build/driver"
 chmod -R a+rX "$build/driver"
 
-if [ -e "$usr/bin/tessavane-cli" ]; then
-    zcat "$usr/share/man/man1/tessavane-cli.1.gz" >/dev/null || fail "no tessavane-cli.1.gz"
-    mkdir "$home/web"
-    printf 'MThd' > "$home/web/song.mid"
-    chown -R "$user:$group" "$home/web"
-    as_user "$usr/bin/tessavane-cli" "$home/web/song.mid" || fail "tessavane-cli failed"
-    ls "$home/web"/*.gcd >/dev/null 2>&1 || fail "tessavane-cli wrote no descriptor"
-fi
-
 # First start: message, options window, Save Settings into the user's folder.
 out="$(as_user "$usr/bin/tessavane")" || fail "tessavane failed: $out"
 echo "$out"
@@ -71,6 +63,15 @@ cfg="$home/.config/tessavane/config.cfg"
 [ -f "$cfg" ] || fail "no $cfg"
 grep -q 'CI Tones' "$cfg" || fail "$cfg lacks the vendor"
 [ -z "$(find "$usr/bin" -name config.cfg)" ] || fail "config.cfg beside the program"
+
+# The installed command writes a descriptor with the defaults the window saved
+# (save folder: the home folder; vendor: CI Tones).
+zcat "$usr/share/man/man1/tessavane-cli.1.gz" | grep -q 'make' || fail "tessavane-cli.1 without its help"
+mkdir "$home/web"
+printf 'MThd' > "$home/web/song.mid"
+chown -R "$user:$group" "$home/web"
+as_user "$usr/bin/tessavane-cli" make "$home/web/song.mid" || fail "tessavane-cli make failed"
+grep -q 'Content-Vendor: CI Tones' "$home/song.gcd" || fail "tessavane-cli: no descriptor with the saved defaults"
 
 # Second start with a file, as "Open With" does: loaded settings, file in Step 1.
 printf 'MThd' > "$home/ring.mid"
