@@ -46,6 +46,8 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // Lets Wayland desktops match the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tessavane.Tessavane"));
     // Qt has taken its own options (-platform, -style ...); what is left is ours.
     const QStringList args = QCoreApplication::arguments().mid(1);
     QString file;
