@@ -38,18 +38,24 @@ QT_QPA_PLATFORM=offscreen "$usr/bin/tessavane" --no-such-option 2>/dev/null
 [ $? -eq 2 ] || fail "tessavane accepted an unknown option"
 set -e
 
-# An ordinary user; root would write anywhere.
-user=nobody
-group="$(id -gn nobody)"
+# An ordinary user: root would write anywhere, so root runs the programs as nobody.
+if [ "$(id -u)" -eq 0 ]; then
+    user=nobody
+    group="$(id -gn nobody)"
+    switch=(setpriv --reuid="$user" --regid="$group" --clear-groups)
+else
+    user="$(id -un)"
+    group="$(id -gn)"
+    switch=()
+fi
 chmod 755 "$stage" "$home"
 chmod -R a-w "$usr/bin"
 mkdir -m 700 "$home/run"
 chown "$user:$group" "$home" "$home/run"
 as_user() {
-    setpriv --reuid="$user" --regid="$group" --clear-groups \
-        env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen \
-        ASAN_OPTIONS=detect_leaks=0 QT_PLUGIN_PATH="$(realpath "$build")/driver" \
-        QT_QPA_GENERIC_PLUGINS=tessdriver "$@"
+    "${switch[@]}" env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/run" \
+        QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+        QT_PLUGIN_PATH="$(realpath "$build")/driver" QT_QPA_GENERIC_PLUGINS=tessdriver "$@"
 }
 [ -r "$build/driver/generic/libtessdriver.so" ] || fail "no driver plugin in $build/driver"
 chmod -R a+rX "$build/driver"
