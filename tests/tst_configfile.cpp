@@ -1,5 +1,9 @@
+#include "engine/AppInfo.h"
 #include "engine/ConfigFile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace tess;
@@ -13,6 +17,8 @@ private Q_SLOTS:
     void serialiseThenParse();
     void blankLineState_data();
     void blankLineState();
+    void userConfigFolder();
+    void besideOrInTheUserFolder();
 };
 
 void TestConfigFile::parseLines_data() {
@@ -80,6 +86,38 @@ void TestConfigFile::blankLineState() {
     QFETCH(QString, line);
     QFETCH(int, state);
     QCOMPARE(ConfigFile::blankLineState(line), state);
+}
+
+// $XDG_CONFIG_HOME/tessavane, else ~/.config/tessavane, for every program of ours.
+void TestConfigFile::userConfigFolder() {
+    const QByteArray savedHome = qgetenv("HOME");
+    QTemporaryDir home, xdg;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(ConfigFile::configFolder(), home.path() + "/.config/tessavane");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
+    QCOMPARE(ConfigFile::configFolder(), xdg.path() + "/tessavane");
+    qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", savedHome);
+}
+
+void TestConfigFile::besideOrInTheUserFolder() {
+    QTemporaryDir app, xdg;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
+    // A writable folder keeps the file beside the program.
+    AppInfo::setPathForTesting(app.path());
+    QCOMPARE(ConfigFile::defaultPath(), app.filePath("config.cfg"));
+    // A folder that is not there (nor writable) sends it to the user's folder.
+    AppInfo::setPathForTesting(app.filePath("gone"));
+    QCOMPARE(ConfigFile::defaultPath(), xdg.path() + "/tessavane/config.cfg");
+    // A regular file in place of the folder is no folder to write into either.
+    QFile plain(app.filePath("plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    AppInfo::setPathForTesting(plain.fileName());
+    QCOMPARE(ConfigFile::defaultPath(), xdg.path() + "/tessavane/config.cfg");
+    AppInfo::setPathForTesting(QString());
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 QTEST_MAIN(TestConfigFile)
