@@ -8,7 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "deb-check.sh: run as root" >&2; exit 1; }
-deb="$(realpath "${1:-$(ls build/package/tessavane_*.deb | head -1)}")"
+debs=(build/package/tessavane_*.deb)
+deb="$(realpath "${1:-${debs[0]}}")"
+[ -f "$deb" ] || { echo "deb-check.sh: no package; run scripts/package.sh" >&2; exit 1; }
 fail() { echo "deb-check.sh: $*" >&2; exit 1; }
 dpkg-query -W tessavane >/dev/null 2>&1 && fail "tessavane is installed already"
 
@@ -23,8 +25,10 @@ trap cleanup EXIT
 # The driver, built without sanitizers to load into the packaged program.
 mkdir -p "$work/plugins/generic"
 cp tests/driver/driver.cpp tests/driver/driver.json "$work/"
+# Compiler flags are lists of words.
 # shellcheck disable=SC2046
 /usr/lib/qt6/libexec/moc $(pkg-config --cflags-only-I Qt6Widgets) "$work/driver.cpp" -o "$work/driver.moc"
+# shellcheck disable=SC2046
 g++ -std=c++17 -shared -fPIC -O1 -I"$work" $(pkg-config --cflags Qt6Widgets) "$work/driver.cpp" \
     -o "$work/plugins/generic/libtessdriver.so" $(pkg-config --libs Qt6Widgets)
 chmod -R a+rX "$work"
