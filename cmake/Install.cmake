@@ -43,6 +43,21 @@ if(HELP2MAN AND GZIP)
             continue()
         endif()
         set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+        set(include)
+        set(include_file)
+        if(program STREQUAL "tessavane-cli")
+            # Its commands' own --help, each in full.
+            set(include_file ${CMAKE_BINARY_DIR}/man/${program}.h2m)
+            add_custom_command(
+                OUTPUT ${include_file}
+                COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+                COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}>
+                        -DOUTPUT=${include_file}
+                        -P ${PROJECT_SOURCE_DIR}/cmake/ManSubcommands.cmake
+                DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/ManSubcommands.cmake
+                VERBATIM)
+            set(include --include=${include_file})
+        endif()
         # Sanitizer builds print nothing extra here; leak checks are off for
         # the short --help run.
         add_custom_command(
@@ -50,9 +65,10 @@ if(HELP2MAN AND GZIP)
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
             COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen
                     ${HELP2MAN} --no-info --no-discard-stderr --section=1
-                    "--name=${tess_man_${program}}" --output=${page} $<TARGET_FILE:${program}>
+                    "--name=${tess_man_${program}}" ${include} --output=${page}
+                    $<TARGET_FILE:${program}>
             COMMAND ${GZIP} -9nf ${page}
-            DEPENDS ${program}
+            DEPENDS ${program} ${include_file}
             COMMENT "Man page of ${program}"
             VERBATIM)
         list(APPEND pages ${page}.gz)
