@@ -81,6 +81,11 @@ endif()
 
 # Debian packaging details (the copyright file and the package's changelog).
 set(TESS_DEB_DOC ${CMAKE_INSTALL_DATADIR}/doc/tessavane)
+# The package's version comes from the project; its changelog must name the same.
+file(STRINGS ${PROJECT_SOURCE_DIR}/dist/debian/changelog tess_changelog_top LIMIT_COUNT 1)
+if(NOT tess_changelog_top MATCHES "^tessavane \\(${PROJECT_VERSION}-1\\)")
+    message(WARNING "dist/debian/changelog does not begin with version ${PROJECT_VERSION}-1")
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/dist/debian/copyright DESTINATION ${TESS_DEB_DOC})
 add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/changelog.Debian.gz
