@@ -7,6 +7,7 @@ namespace tess::cli {
 // Each subcommand takes the arguments after its name and returns the exit status.
 int makeMain(const QStringList& arguments);
 int batchMain(const QStringList& arguments);
+int convertMain(const QStringList& arguments);
 
 struct Subcommand {
     const char* name;

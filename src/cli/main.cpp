@@ -14,6 +14,7 @@ const Subcommand kSubcommands[] = {
     {"make", "write one descriptor per media file", makeMain},
     {"batch", "write descriptors for many files: named, from a folder, or from standard input",
      batchMain},
+    {"convert", "convert WAV recordings to QCELP (.qcp) with pvconv", convertMain},
 };
 
 void printHelp() {
