@@ -78,6 +78,11 @@ printf 'MThd' > "$home/web/song.mid"
 chown -R "$user:$group" "$home/web"
 as_user "$usr/bin/tessavane-cli" make "$home/web/song.mid" || fail "tessavane-cli make failed"
 grep -q 'Content-Vendor: CI Tones' "$home/song.gcd" || fail "tessavane-cli: no descriptor with the saved defaults"
+# ... and finds the installed converter beside itself.
+sox -n -r 8000 -c 1 -b 16 "$home/web/tone.wav" synth 0.5 sine 440
+chown "$user:$group" "$home/web/tone.wav"
+as_user "$usr/bin/tessavane-cli" convert "$home/web/tone.wav" || fail "tessavane-cli convert failed"
+[ -s "$home/web/tone.qcp" ] || fail "tessavane-cli convert wrote no QCP file"
 
 # Second start with a file, as "Open With" does: loaded settings, file in Step 1.
 printf 'MThd' > "$home/ring.mid"
