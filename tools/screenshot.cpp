@@ -1,6 +1,8 @@
 // Saves a picture for the README: the main window with one file opened, or with
 // a second argument the start-up or About window, or another window of the program
 // (splash, about, options, chooser, batch, batchset, convert, geturl).
+// On a real X server (scripts/screenshots.sh) the picture is taken from the
+// screen, window manager frame included; elsewhere the window draws itself.
 #include "audio/FrmConvert.h"
 #include "batch/frmBatch.h"
 #include "batch/frmBatchSet.h"
@@ -17,10 +19,36 @@
 #include "shell/frmSplash.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+
+namespace {
+
+bool save(QWidget* w, const char* path) {
+    const QString file = QString::fromLocal8Bit(path);
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        QCoreApplication::processEvents();
+        return w->grab().save(file);
+    }
+    // Let the window manager map and frame the window, and the window paint.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 1500) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    const QRect frame = w->frameGeometry();
+    return w->screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(file);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -42,10 +70,11 @@ int main(int argc, char* argv[]) {
             w = about;
         }
         w->show();
-        app.processEvents();
-        return w->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+        return save(w, argv[1]) ? 0 : 1;
     }
     tess::Form1* f = program.form1();
+    // No options window of a first start over the picture.
+    f->tmroptset->stop();
     QWidget* other = nullptr;
     if (which == QLatin1String("options"))
         other = program.frmOptSet();
@@ -60,9 +89,9 @@ int main(int argc, char* argv[]) {
     else if (which == QLatin1String("geturl"))
         other = program.frmGetURL();
     if (other) {
-        other->show();
-        app.processEvents();
-        return other->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+        f->show();
+        tess::showWindow(other);
+        return save(other, argv[1]) ? 0 : 1;
     }
     f->show();
     QFile song(dir.filePath(QStringLiteral("ringtone.mid")));
@@ -76,6 +105,5 @@ int main(int argc, char* argv[]) {
     f->cmndgcd_Click();
     program.frmGetURL()->txtautoURL->setText(QStringLiteral("http://www.example.com/wap/"));
     program.frmGetURL()->CMNDOK_Click();
-    app.processEvents();
-    return f->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    return save(f, argv[1]) ? 0 : 1;
 }
