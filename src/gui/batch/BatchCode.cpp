@@ -41,6 +41,21 @@ private:
     std::vector<QPointer<QLineEdit>> boxes_;
 };
 
+// Holds the main window's log for the run; the lines arrive together at its end.
+class LogHeldWhileRunning {
+public:
+    explicit LogHeldWhileRunning(Form1* f) : f_(f) { f_->holdLog(); }
+    ~LogHeldWhileRunning() {
+        if (f_)
+            f_->releaseLog();
+    }
+    LogHeldWhileRunning(const LogHeldWhileRunning&) = delete;
+    LogHeldWhileRunning& operator=(const LogHeldWhileRunning&) = delete;
+
+private:
+    QPointer<Form1> f_;
+};
+
 QString failureLine(const QString& entry, const QString& reason) {
     QString line = QStringLiteral("Could not process ") + entry + QStringLiteral(": ") + reason;
     if (!line.endsWith(QLatin1Char('.')))
@@ -66,6 +81,7 @@ void RunBatch() {
     s.batchPosition = 0;
     s.batchCount = list->count();
     const UnshownWhileRunning quiet{f->txtname, f->txtURL};
+    const LogHeldWhileRunning held{f};
     while (s.batchPosition < s.batchCount) {
         const QString entry = list->item(s.batchPosition)->text();
         s.selectedFilePath = entry;

@@ -90,8 +90,7 @@ void MakeGcd() {
         throw StepError{QStringLiteral("The GCD file could not be written to ") + path +
                         QStringLiteral(" (") + written.reason + QStringLiteral(").")};
     f->logTop(logSeparatorLine());
-    f->logTop(QStringLiteral("GCD File Created at: ") +
-              descriptorPath(f->txtsave->text(), f->txtname->text()));
+    f->logTop(QStringLiteral("GCD File Created at: ") + path);
     f->logTop(logSeparatorLine());
 }
 

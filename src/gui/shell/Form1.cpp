@@ -231,11 +231,32 @@ void Form1::buildMenu() {
 }
 
 void Form1::logTop(const QString& line) {
-    lblstat->insertItem(0, line);
+    if (holdingLog_)
+        heldTop_.append(line);
+    else
+        lblstat->insertItem(0, line);
 }
 
 void Form1::logBottom(const QString& line) {
-    lblstat->addItem(line);
+    if (holdingLog_)
+        heldBottom_.append(line);
+    else
+        lblstat->addItem(line);
+}
+
+void Form1::holdLog() {
+    holdingLog_ = true;
+}
+
+void Form1::releaseLog() {
+    if (!holdingLog_)
+        return;
+    holdingLog_ = false;
+    std::reverse(heldTop_.begin(), heldTop_.end());
+    lblstat->insertItems(0, heldTop_);
+    lblstat->addItems(heldBottom_);
+    heldTop_.clear();
+    heldBottom_.clear();
 }
 
 void Form1::Form_Load() {

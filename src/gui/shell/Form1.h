@@ -3,6 +3,7 @@
 #include "shell/Form.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <array>
 
 class QAction;
@@ -33,6 +34,10 @@ public:
     // Status log: new lines go on top; a few are appended at the bottom.
     void logTop(const QString& line);
     void logBottom(const QString& line);
+    // A batch logs several lines per file while nothing is drawn: held lines go
+    // into the list in one insertion when released, in the same order.
+    void holdLog();
+    void releaseLog();
 
     // Handlers, named after their control and event.
     void tmroptset_Timer();
@@ -107,6 +112,10 @@ protected:
 
 private:
     void buildMenu();
+
+    bool holdingLog_ = false;
+    QStringList heldTop_; // oldest first
+    QStringList heldBottom_;
 };
 
 } // namespace tess
