@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <random>
 
 namespace testutil {
 
@@ -92,6 +93,31 @@ std::vector<int16_t> tones(const std::vector<double>& hz, double amplitude, int 
         s[static_cast<size_t>(n)] = static_cast<int16_t>(amplitude * v / hz.size());
     }
     return s;
+}
+
+std::vector<int16_t> pinnedSignal() {
+    std::vector<int16_t> s(16000);
+    std::mt19937 rng(7);
+    for (int n = 0; n < 16000; ++n) {
+        const double env = 0.5 - 0.5 * std::cos(2.0 * pvconv::kPi * n / 4000.0);
+        double v = env * (6000.0 * std::sin(2.0 * pvconv::kPi * 190.0 * n / 8000.0) +
+                          3000.0 * std::sin(2.0 * pvconv::kPi * 1210.0 * n / 8000.0));
+        if (n >= 9600 && n < 11200)
+            v = 0.0;
+        else if (n >= 11200)
+            v += static_cast<double>(static_cast<int>(rng() % 2001) - 1000);
+        s[static_cast<size_t>(n)] = static_cast<int16_t>(std::lround(v));
+    }
+    return s;
+}
+
+uint64_t fnv1a(const uint8_t* data, size_t size) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < size; ++i) {
+        h ^= data[i];
+        h *= 1099511628211ull;
+    }
+    return h;
 }
 
 Decoded ffmpegDecode(const QString& qcpPath) {

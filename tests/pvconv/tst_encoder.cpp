@@ -69,6 +69,7 @@ private Q_SLOTS:
     void everyFrameIsAccepted_data();
     void everyFrameIsAccepted();
     void encodingIsRepeatable();
+    void fullRateOutputIsPinned();
     void silenceTakesEighthRate();
     void qcpLayoutFollowsRfc3625();
     void toneQuality_data();
@@ -115,6 +116,15 @@ void TestEncoder::encodingIsRepeatable() {
     const std::vector<int16_t> s = tones({220.0, 660.0, 1800.0}, 12000.0, 3200);
     Encoder a, b;
     QCOMPARE(a.encode(s), b.encode(s));
+}
+
+void TestEncoder::fullRateOutputIsPinned() {
+    // Checksum of the file the full-rate encoder wrote before variable rate
+    // existed: full rate must stay bit for bit what it was.
+    Encoder enc;
+    const std::vector<uint8_t> q = buildQcp(enc.encode(pinnedSignal()));
+    QCOMPARE(q.size(), size_t(3384));
+    QCOMPARE(fnv1a(q.data(), q.size()), uint64_t(0xaca49b35f92b661full));
 }
 
 void TestEncoder::silenceTakesEighthRate() {
