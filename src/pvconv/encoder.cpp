@@ -556,20 +556,52 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized) {
     return f;
 }
 
+void Encoder::encodeReady(std::vector<Packet>& out, std::vector<float>* synthesis) {
+    while (buf_.size() - start_ >= static_cast<size_t>(kHistory + kFrameSize + kLookahead)) {
+        float syn[kFrameSize];
+        out.push_back(encodeFrame(buf_.data() + start_ + kHistory, syn));
+        if (synthesis != nullptr)
+            synthesis->insert(synthesis->end(), syn, syn + kFrameSize);
+        start_ += kFrameSize;
+        ++framesDone_;
+    }
+    // Drop what no frame will look at again, now and then.
+    if (start_ >= 8 * kFrameSize) {
+        buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(start_));
+        start_ = 0;
+    }
+}
+
+void Encoder::push(const float* samples, size_t count, std::vector<Packet>& out,
+                   std::vector<float>* synthesis) {
+    if (buf_.empty())
+        buf_.assign(kHistory, 0.0f);
+    buf_.insert(buf_.end(), samples, samples + count);
+    pushed_ += count;
+    encodeReady(out, synthesis);
+}
+
+void Encoder::finish(std::vector<Packet>& out, std::vector<float>* synthesis) {
+    if (buf_.empty())
+        buf_.assign(kHistory, 0.0f);
+    const uint64_t frames = (pushed_ + kFrameSize - 1) / kFrameSize;
+    while (framesDone_ < frames) {
+        buf_.resize(start_ + kHistory + kFrameSize + kLookahead, 0.0f);
+        encodeReady(out, synthesis);
+    }
+}
+
 std::vector<Packet> Encoder::encode(const std::vector<int16_t>& samples,
                                     std::vector<float>* synthesis) {
-    const size_t frames = (samples.size() + kFrameSize - 1) / kFrameSize;
-    std::vector<float> buf(kHistory + frames * kFrameSize + kLookahead, 0.0f);
+    std::vector<float> x(samples.size());
     for (size_t i = 0; i < samples.size(); ++i)
-        buf[kHistory + i] = samples[i] / 32768.0f;
+        x[i] = samples[i] / 32768.0f;
     std::vector<Packet> out;
-    out.reserve(frames);
+    out.reserve((samples.size() + kFrameSize - 1) / kFrameSize);
     if (synthesis != nullptr)
-        synthesis->assign(frames * kFrameSize, 0.0f);
-    for (size_t i = 0; i < frames; ++i) {
-        float* syn = synthesis != nullptr ? synthesis->data() + i * kFrameSize : nullptr;
-        out.push_back(encodeFrame(buf.data() + kHistory + i * kFrameSize, syn));
-    }
+        synthesis->clear();
+    push(x.data(), x.size(), out, synthesis);
+    finish(out, synthesis);
     return out;
 }
 

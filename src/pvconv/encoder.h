@@ -4,6 +4,7 @@
 #include "qcelp_frame.h"
 #include "synthesis.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +29,14 @@ struct EncoderOptions {
 class Encoder {
 public:
     explicit Encoder(EncoderOptions options = {});
+
+    // Streaming: samples (full scale 1.0) in any chunks; the packets of the
+    // frames they complete are appended to out (and the reconstruction of
+    // each frame to synthesis, when given).
+    void push(const float* samples, size_t count, std::vector<Packet>& out,
+              std::vector<float>* synthesis = nullptr);
+    // Pads the last frame with silence and encodes what is left.
+    void finish(std::vector<Packet>& out, std::vector<float>* synthesis = nullptr);
 
     // Encodes a whole recording; the last frame is padded with silence.
     // Returns ceil(samples / 160) packets.
@@ -56,7 +65,14 @@ private:
     std::array<uint8_t, 5> quantiseLspf(const Lspf& target) const;
     PitchChoice searchPitch(const float* x, const float* h, const float* exc) const;
 
+    void encodeReady(std::vector<Packet>& out, std::vector<float>* synthesis);
+
     EncoderOptions opt_;
+    // Input not yet encoded: kHistory samples before the next frame from start_ on.
+    std::vector<float> buf_;
+    size_t start_ = 0;
+    uint64_t pushed_ = 0;
+    uint64_t framesDone_ = 0;
     float window_[240];
     float lagWindow_[kLpcOrder + 1];
     Lspf prevLspfQ_;

@@ -9,6 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace testutil;
 
 namespace {
@@ -67,6 +73,34 @@ std::vector<int16_t> samplesOfWav(const QString& path) {
     return w.samples;
 }
 
+// Starts pvconv with args (stdout and stderr to /dev/null); returns its pid.
+pid_t spawn(const QStringList& args) {
+    std::vector<QByteArray> store;
+    store.push_back(kPvconv.toLocal8Bit());
+    for (const QString& a : args)
+        store.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : store)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// A WAV header claiming `seconds` of 16-bit samples.
+QByteArray wavHeader(double seconds) {
+    const auto bytes = static_cast<uint32_t>(seconds * 8000) * 2;
+    return QByteArray("RIFF", 4) + le32(36 + bytes) + QByteArray("WAVE", 4) +
+           chunk("fmt ", fmtBody(1, 1, 8000, 16)) + QByteArray("data", 4) + le32(bytes);
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -84,6 +118,12 @@ private Q_SLOTS:
     void rejectsBadInputs_data();
     void rejectsBadInputs();
     void failedWriteLeavesNoFile();
+    void fullRateKeepsThePinnedOutput();
+    void refusesANonWavAfterAShortPrefix();
+    void temporaryFileNeverFollowsALink();
+    void signalLeavesNoPartFile_data();
+    void signalLeavesNoPartFile();
+    void longInputKeepsMemoryBounded();
 };
 
 void TestCli::helpAndVersion() {
@@ -243,6 +283,159 @@ void TestCli::failedWriteLeavesNoFile() {
     QVERIFY(r.exitCode != 0);
     QCOMPARE(nonEmptyLines(r.err).size(), 1);
     QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("x.qcp"), QStringLiteral("x.wav")}));
+}
+
+void TestCli::fullRateKeepsThePinnedOutput() {
+    // The same checksum as the encoder's pin: --full-rate --keep-dc writes
+    // what pvconv wrote before variable rate and DC removal existed.
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("pin.wav"));
+    QVERIFY(writeFile(wav, wav16(pinnedSignal())));
+    const Run r = run(kPvconv, {QStringLiteral("--full-rate"), QStringLiteral("--keep-dc"), wav});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QByteArray q = readFile(dir.filePath(QStringLiteral("pin.qcp")));
+    QCOMPARE(q.size(), 3384);
+    QCOMPARE(fnv1a(reinterpret_cast<const uint8_t*>(q.constData()), size_t(q.size())),
+             uint64_t(0xaca49b35f92b661full));
+}
+
+void TestCli::refusesANonWavAfterAShortPrefix() {
+    QTemporaryDir dir;
+    // A sparse 300 MB file of garbage.
+    const QString big = dir.filePath(QStringLiteral("big.wav"));
+    QVERIFY(writeFile(big, QByteArray("MZ\x90\x00 not audio at all")));
+    QVERIFY(QFile::resize(big, qint64(300) << 20));
+    const Run r = run(kPvconv, {big});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("not a RIFF/WAVE file"), r.err.constData());
+
+    // Through a FIFO, counting what pvconv takes: the writer meets a closed
+    // pipe once pvconv has refused the input, after at most the pipe's buffer.
+    const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const pid_t pid = spawn({fifo});
+    QVERIFY(pid > 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+    QVERIFY(fd >= 0);
+    const QByteArray garbage(65536, 'g');
+    qint64 written = 0;
+    bool closed = false;
+    while (written < (qint64(300) << 20)) {
+        const ssize_t w = ::write(fd, garbage.constData(), size_t(garbage.size()));
+        if (w < 0) {
+            closed = errno == EPIPE;
+            break;
+        }
+        written += w;
+    }
+    ::close(fd);
+    int status = 0;
+    QCOMPARE(waitpid(pid, &status, 0), pid);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    QVERIFY(closed);
+    QVERIFY2(written <= 4 * 65536, qPrintable(QString::number(written)));
+}
+
+void TestCli::temporaryFileNeverFollowsALink() {
+    // Every name pvconv may take for its temporary file is a planted link to
+    // a file of someone else's: none is followed, and with all taken the
+    // conversion fails cleanly; with one name free it succeeds.
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    QVERIFY(writeFile(victim, QByteArray("keep")));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("x.wav")), wav16(tones({500.0}, 8000.0, 1600))));
+    const QByteArray target = QFile::encodeName(victim);
+    for (int i = 0; i < 10000; ++i) {
+        const QString link =
+            dir.filePath(QStringLiteral("x.qcp.part%1").arg(i, 4, 10, QLatin1Char('0')));
+        QVERIFY(symlink(target.constData(), QFile::encodeName(link).constData()) == 0);
+    }
+    const Run full = run(kPvconv, {dir.filePath(QStringLiteral("x.wav"))});
+    QCOMPARE(full.exitCode, 1);
+    QCOMPARE(nonEmptyLines(full.err).size(), 1);
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("x.qcp"))));
+    QCOMPARE(readFile(victim), QByteArray("keep"));
+
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("x.qcp.part4242"))));
+    const Run one = run(kPvconv, {dir.filePath(QStringLiteral("x.wav"))});
+    QVERIFY2(one.exitCode == 0, one.err.constData());
+    QCOMPARE(readFile(victim), QByteArray("keep"));
+    const QFileInfo out(dir.filePath(QStringLiteral("x.qcp")));
+    QVERIFY(out.exists() && !out.isSymLink());
+    QCOMPARE(entries(dir.path()).size(), 10000 - 1 + 3);
+    const Decoded d = ffmpegDecode(out.filePath());
+    QVERIFY2(d.ok && d.badLines.isEmpty(), qPrintable(d.log));
+}
+
+void TestCli::signalLeavesNoPartFile_data() {
+    QTest::addColumn<int>("sig");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestCli::signalLeavesNoPartFile() {
+    QFETCH(int, sig);
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("long.wav"));
+    // Ten minutes of tones: long enough to be caught in the middle.
+    std::vector<int16_t> s = tones({180.0, 730.0, 1450.0}, 12000.0, 8000 * 600);
+    QVERIFY(writeFile(wav, wav16(s)));
+    const pid_t pid = spawn({wav});
+    QVERIFY(pid > 0);
+    QElapsedTimer t;
+    t.start();
+    bool sawPart = false;
+    while (!sawPart && t.elapsed() < 20000) {
+        for (const QString& e : entries(dir.path()))
+            sawPart = sawPart || e.contains(QLatin1String(".part"));
+        if (!sawPart)
+            QTest::qSleep(5);
+    }
+    QVERIFY(sawPart);
+    QTest::qSleep(50);
+    QCOMPARE(kill(pid, sig), 0);
+    int status = 0;
+    QCOMPARE(waitpid(pid, &status, 0), pid);
+    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == sig, qPrintable(QString::number(status)));
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("long.wav")});
+}
+
+void TestCli::longInputKeepsMemoryBounded() {
+    // Over thirty minutes of digital silence in a sparse file: the conversion
+    // streams, so its peak memory stays small (generous: ASan inflates it).
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("long.wav"));
+    const QByteArray header = wavHeader(1900.0);
+    QVERIFY(writeFile(wav, header));
+    QVERIFY(QFile::resize(wav, header.size() + qint64(1900) * 8000 * 2));
+    // The child's own high-water mark, read while it runs: its rusage
+    // would also count the pages of this test process it was forked from.
+    const pid_t pid = spawn({wav});
+    QVERIFY(pid > 0);
+    const QString statusFile = QStringLiteral("/proc/%1/status").arg(pid);
+    long peakKb = 0;
+    int status = 0;
+    const QString exe = QStringLiteral("/proc/%1/exe").arg(pid);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        // Before its exec the child is still a copy of this process.
+        if (QFileInfo(exe).canonicalFilePath() != QFileInfo(kPvconv).canonicalFilePath()) {
+            QTest::qSleep(1);
+            continue;
+        }
+        const QList<QByteArray> lines = readFile(statusFile).split('\n');
+        for (const QByteArray& line : lines)
+            if (line.startsWith("VmHWM:"))
+                peakKb = std::max(peakKb, line.mid(6).trimmed().split(' ').first().toLong());
+        QTest::qSleep(10);
+    }
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    qInfo("peak RSS %ld kB", peakKb);
+    QVERIFY(peakKb > 0);
+    QVERIFY2(peakKb < 64 * 1024, qPrintable(QString::number(peakKb)));
+    // 95 000 packets, each a rate byte and three bytes of eighth rate.
+    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("long.qcp"))).size(), qint64(194 + 95000 * 4));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
