@@ -20,9 +20,22 @@ struct EncoderOptions {
     bool trackPrefilter = true;
     // Send eighth-rate noise packets for frames of digital silence.
     bool eighthRateSilence = true;
+    // Choose full, half, quarter or eighth rate per frame from the signal;
+    // off, every frame with sound is coded at full rate.
+    bool variableRate = false;
+    // Rate decision thresholds (dB): frames less than noiseSnrDb above the
+    // background noise are noise (eighth rate); frames within fullLevelDb of
+    // the speech level, or voiced and within halfLevelDb, are full rate;
+    // unvoiced frames quieter than quarterLevelDb are quarter rate; the rest
+    // half rate. After speech, hangoverFrames more are coded at half rate.
+    double noiseSnrDb = 9.0;
+    double fullLevelDb = -18.0;
+    double halfLevelDb = -30.0;
+    double quarterLevelDb = -30.0;
+    int hangoverFrames = 4;
 };
 
-// Full-rate QCELP-13K encoder. Every search runs against the decoder's own
+// QCELP-13K encoder, full rate or variable rate. Every search runs against the decoder's own
 // synthesis (pitch filter with the half-sample lag, circular codebook, LSP
 // interpolation, bandwidth widening), and the encoder keeps the decoder's
 // filter memories, so what it chooses is what a phone rebuilds.
@@ -59,10 +72,14 @@ private:
         int code = 0; // gain (code + 1) / 4
     };
 
-    FullRateFrame encodeFullRate(const float* signal, float* synthesis);
+    FullRateFrame encodeFullRate(const float* signal, float* synthesis, bool half = false);
     Packet encodeSilence(const float* signal, float* synthesis);
+    Packet encodeQuarterRate(const float* signal, float* synthesis);
+    Packet encodeNoise(const float* signal, float* synthesis);
+    uint8_t decideRate(const float* signal);
+    void takeOverDecoder(const float* signal, const float* out);
     bool analyse(const float* signal, Lspf& lspf) const;
-    std::array<uint8_t, 5> quantiseLspf(const Lspf& target) const;
+    std::array<uint8_t, 5> quantiseLspf(const Lspf& target, bool quarter = false) const;
     PitchChoice searchPitch(const float* x, const float* h, const float* exc) const;
 
     void encodeReady(std::vector<Packet>& out, std::vector<float>* synthesis);
@@ -88,6 +105,12 @@ private:
     // takes its memories over after them.
     Decoder model_;
     uint8_t noiseSeed_ = 0;
+    // Rate decision: background noise and speech level per band (energy of a
+    // frame), and the frames of hangover left after speech.
+    double noiseLow_ = 1e-7, noiseHigh_ = 1e-7;
+    double speechLevel_ = 1e-7;
+    int hangover_ = 0;
+    uint8_t lastRate_ = 0;
 };
 
 } // namespace pvconv

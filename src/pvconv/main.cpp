@@ -33,6 +33,7 @@ void usage(std::FILE* to) {
                      "QCELP-13K (PureVoice) and write INPUT.qcp beside it.\n"
                      "\n"
                      "Options:\n"
+                     "  --variable-rate  choose the rate of each frame from the signal\n"
                      "  --full-rate      code every frame with sound at full rate\n"
                      "  --keep-dc        leave a DC offset in (no DC removal)\n"
                      "  -h, --help       show this help and exit\n"
@@ -127,6 +128,11 @@ static int runConverter(int argc, char** argv) {
             return 0;
         }
         if (std::strcmp(a, "--full-rate") == 0) {
+            options.encoder.variableRate = false;
+            continue;
+        }
+        if (std::strcmp(a, "--variable-rate") == 0) {
+            options.encoder.variableRate = true;
             continue;
         }
         if (std::strcmp(a, "--keep-dc") == 0) {
