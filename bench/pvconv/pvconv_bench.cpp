@@ -144,6 +144,8 @@ int main(int argc, char** argv) {
             opt.encoder.halfLevelDb = std::strtod(v, nullptr);
         else if (const char* v = value("--quarter"))
             opt.encoder.quarterLevelDb = std::strtod(v, nullptr);
+        else if (const char* v = value("--mix"))
+            opt.encoder.halfEnergyMix = std::strtof(v, nullptr);
         else if (const char* v = value("--hangover"))
             opt.encoder.hangoverFrames = std::atoi(v);
         else if (const char* v = value("--memory"))

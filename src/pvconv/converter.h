@@ -11,13 +11,13 @@ namespace pvconv {
 // Removes a DC offset and slow drift with zero phase: the input minus its
 // low-pass, the low-pass being two cascaded moving averages (linear phase,
 // a symmetric FIR) whose delay is taken back by a look-ahead of
-// kDelay samples (256 ms). Everything from 20 Hz up passes untouched in
-// phase and within 0.2 dB in level; a shorter window would also take away
+// kDelay samples (512 ms). Everything from 10 Hz up passes untouched in
+// phase and within 0.01 dB in level; a shorter window would also take away
 // the slowly varying offset that recordings carry under their words, which
 // costs segSNR against them.
 class DcRemover {
 public:
-    static constexpr int kLength = 2048; // of each moving average: first zero at 3.9 Hz
+    static constexpr int kLength = 4096; // of each moving average: first zero at 2 Hz
     static constexpr int kDelay = kLength - 1;
 
     // Appends the filtered samples (full scale 1.0) that the new input makes

@@ -385,10 +385,9 @@ Packet Encoder::encodeFrame(const float* signal, float* synthesized) {
 namespace {
 
 // Energy of a frame in the band below about 2 kHz and above it (a
-// three-tap half-band split), and its normalised pitch correlation.
+// three-tap half-band split).
 struct FrameFeatures {
     double low = 0.0, high = 0.0;
-    double voicing = 0.0;
     bool digitalSilence = true;
 };
 
@@ -401,22 +400,26 @@ FrameFeatures features(const float* x) {
         f.high += hi * hi;
         f.digitalSilence = f.digitalSilence && std::fabs(x[n]) <= 2.0f / 32768.0f;
     }
-    // Pitch correlation over the frame against the past, lags 20..143.
-    double e0 = 0.0;
-    for (int n = 0; n < kFrameSize; ++n)
-        e0 += static_cast<double>(x[n]) * x[n];
-    if (e0 > 0.0) {
-        for (int lag = 20; lag <= kMaxLag; lag += 1) {
-            double c = 0.0, e1 = 0.0;
-            for (int n = 0; n < kFrameSize; ++n) {
-                c += static_cast<double>(x[n]) * x[n - lag];
-                e1 += static_cast<double>(x[n - lag]) * x[n - lag];
-            }
-            if (c > 0.0 && e1 > 0.0)
-                f.voicing = std::max(f.voicing, c / std::sqrt(e0 * e1));
-        }
-    }
     return f;
+}
+
+// Largest normalised correlation of the frame with its past, lags 20..143.
+double voicing(const float* x) {
+    const float e0 = dot<kFrameSize>(x, x);
+    if (e0 <= 0.0f)
+        return 0.0;
+    float e1 = 0.0f; // energy of the lagged window, slid one lag at a time
+    for (int n = 0; n < kFrameSize; ++n)
+        e1 += x[n - 20] * x[n - 20];
+    double best = 0.0;
+    for (int lag = 20; lag <= kMaxLag; ++lag) {
+        if (lag > 20)
+            e1 += x[-lag] * x[-lag] - x[kFrameSize - lag] * x[kFrameSize - lag];
+        const float c = dot<kFrameSize>(x, x - lag);
+        if (c > 0.0f && e1 > 0.0f)
+            best = std::max(best, static_cast<double>(c) / std::sqrt(static_cast<double>(e0) * e1));
+    }
+    return best;
 }
 
 double db(double ratio) {
@@ -444,12 +447,17 @@ uint8_t Encoder::decideRate(const float* signal) {
         rate = kEighthRateByte;
     } else if (snr < opt_.noiseSnrDb) {
         rate = kEighthRateByte;
-    } else if (level > opt_.fullLevelDb || (f.voicing > 0.6 && level > opt_.halfLevelDb)) {
+    } else if (level > opt_.fullLevelDb) {
         rate = kFullRateByte;
-    } else if (f.voicing < 0.35 && level < opt_.quarterLevelDb) {
-        rate = kQuarterRateByte;
     } else {
-        rate = kHalfRateByte;
+        // Only quieter frames need the (costlier) voicing measure.
+        const double v = voicing(signal);
+        if (v > 0.6 && level > opt_.halfLevelDb)
+            rate = kFullRateByte;
+        else if (v < 0.35 && level < opt_.quarterLevelDb)
+            rate = kQuarterRateByte;
+        else
+            rate = kHalfRateByte;
     }
     // Hangover: word endings fade into the noise; keep coding them for a
     // few frames rather than cut to noise.
@@ -626,7 +634,7 @@ namespace {
 // the codebook vector back into itself, so the search filters the vectors
 // through the pitch recursion as well as the weighted synthesis filter.
 void halfRateCodebook(const float* x, const float* h, float* e, int lag, int frac, float pgain,
-                      FullRateFrame& f, int j) {
+                      FullRateFrame& f, int j, float energyMix) {
     float hb[kPitchMemory + 8 + kSub] = {};
     float* hp = hb + kPitchMemory + 8;
     for (int n = 0; n < kSub; ++n) {
@@ -693,6 +701,23 @@ void halfRateCodebook(const float* x, const float* h, float* e, int lag, int fra
             }
         }
     }
+    if (energyMix > 0.0f) {
+        // A sparse vector matches poorly, and the least-squares gain then
+        // shrinks the excitation and leaves spectral holes: lean the gain
+        // towards the one that keeps the target's energy.
+        const float yy = dot<kSub>(ys[bestStart], ys[bestStart]);
+        const float c = std::fabs(dot<kSub>(t, ys[bestStart]));
+        const float want =
+            (1.0f - energyMix) * (c / yy) + energyMix * std::sqrt(dot<kSub>(t, t) / yy);
+        float bestDist = std::numeric_limits<float>::max();
+        for (int l = 0; l < lv.count; ++l) {
+            const float d = std::fabs(std::log(lv.gain[l] / want));
+            if (d < bestDist) {
+                bestDist = d;
+                bestLevel = l;
+            }
+        }
+    }
     const int c = (-bestStart) & 127;
     f.cbgain[static_cast<size_t>(j)] = static_cast<uint8_t>(bestLevel);
     f.cbsign[static_cast<size_t>(j)] = bestNeg ? 1 : 0;
@@ -749,7 +774,7 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized, b
         f.pgain[j] = static_cast<uint8_t>(pc.lag ? pc.code : 0);
 
         if (half) {
-            halfRateCodebook(x, h, e, pc.lag, pc.frac, pgain, f, j);
+            halfRateCodebook(x, h, e, pc.lag, pc.frac, pgain, f, j, opt_.halfEnergyMix);
         } else {
             // Filtered codebook vectors, the same for the four codebook subframes
             // of this pitch subframe: the vector of start s is entries s..s+9 of

@@ -29,10 +29,13 @@ struct EncoderOptions {
     // unvoiced frames quieter than quarterLevelDb are quarter rate; the rest
     // half rate. After speech, hangoverFrames more are coded at half rate.
     double noiseSnrDb = 9.0;
-    double fullLevelDb = -18.0;
-    double halfLevelDb = -30.0;
+    double fullLevelDb = -22.0;
+    double halfLevelDb = -33.0;
     double quarterLevelDb = -30.0;
     int hangoverFrames = 4;
+    // Half rate: 0 takes the least-squares codebook gain, 1 the gain that
+    // keeps the target's energy.
+    float halfEnergyMix = 0.5f;
 };
 
 // QCELP-13K encoder, full rate or variable rate. Every search runs against the decoder's own
@@ -107,7 +110,9 @@ private:
     uint8_t noiseSeed_ = 0;
     // Rate decision: background noise and speech level per band (energy of a
     // frame), and the frames of hangover left after speech.
-    double noiseLow_ = 1e-7, noiseHigh_ = 1e-7;
+    // The noise estimate starts at a typical room's -60 dBFS: it drops at
+    // once to a quieter recording and climbs a few dB a second to a louder one.
+    double noiseLow_ = 8e-5, noiseHigh_ = 8e-5;
     double speechLevel_ = 1e-7;
     int hangover_ = 0;
     uint8_t lastRate_ = 0;

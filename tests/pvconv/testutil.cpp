@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -107,6 +108,32 @@ std::vector<int16_t> pinnedSignal() {
         else if (n >= 11200)
             v += static_cast<double>(static_cast<int>(rng() % 2001) - 1000);
         s[static_cast<size_t>(n)] = static_cast<int16_t>(std::lround(v));
+    }
+    return s;
+}
+
+std::vector<int16_t> variableSignal() {
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const int count = 8000 * 3;
+    std::vector<int16_t> s(static_cast<size_t>(count));
+    double phase = 0.0;
+    for (int n = 0; n < count; ++n) {
+        const double t = n / 8000.0;
+        phase += (120.0 + 20.0 * std::sin(2.0 * pvconv::kPi * t)) / 8000.0;
+        double v = 0.0;
+        for (int k = 1; k < 12; ++k)
+            v += std::sin(2.0 * pvconv::kPi * k * phase) / k;
+        double x = 30.0 * noise(rng);
+        if (t < 0.6)
+            x += 6000.0 * v;
+        else if (t < 1.1)
+            x += 6000.0 * v * std::exp(-(t - 0.6) * 9.0);
+        else if (t >= 1.6 && t < 2.0)
+            x += 120.0 * noise(rng);
+        else if (t >= 2.2 && t < 2.7)
+            x += 5000.0 * v;
+        s[static_cast<size_t>(n)] = static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
     }
     return s;
 }

@@ -32,6 +32,28 @@ QStringList nonEmptyLines(const QByteArray& text) {
 // Makes the named clip with espeak-ng or sox; returns false if the tool failed.
 bool makeClip(const QString& kind, const QString& path, const QString& scratch) {
     const QString raw = scratch + QStringLiteral("/speech22k.wav");
+    if (kind == QLatin1String("pauses")) {
+        // Phrases with pauses over a quiet room noise (about -60 dBFS).
+        const QString room = scratch + QStringLiteral("/room.wav");
+        const QString talk = scratch + QStringLiteral("/talk.wav");
+        const Run s = run(QStringLiteral("espeak-ng"),
+                          {QStringLiteral("-g"), QStringLiteral("12"), QStringLiteral("-w"), raw,
+                           QStringLiteral("Well, let me think. The train leaves at ten. "
+                                          "We shall see, shall we not?")});
+        const Run a = run(QStringLiteral("sox"),
+                          {raw, QStringLiteral("-r"), QStringLiteral("8000"), QStringLiteral("-c"),
+                           QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), talk});
+        const Run b =
+            run(QStringLiteral("sox"),
+                {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
+                 QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
+                 QStringLiteral("16"), room, QStringLiteral("synth"), QStringLiteral("6"),
+                 QStringLiteral("pinknoise"), QStringLiteral("vol"), QStringLiteral("0.002")});
+        const Run m = run(QStringLiteral("sox"),
+                          {QStringLiteral("-m"), talk, room, path, QStringLiteral("trim"),
+                           QStringLiteral("0"), QStringLiteral("6")});
+        return s.exitCode == 0 && a.exitCode == 0 && b.exitCode == 0 && m.exitCode == 0;
+    }
     if (kind.startsWith(QLatin1String("speech"))) {
         const Run s = run(QStringLiteral("espeak-ng"),
                           {QStringLiteral("-w"), raw,
@@ -119,6 +141,7 @@ private Q_SLOTS:
     void rejectsBadInputs();
     void failedWriteLeavesNoFile();
     void fullRateKeepsThePinnedOutput();
+    void dcOffsetIsRemoved();
     void refusesANonWavAfterAShortPrefix();
     void temporaryFileNeverFollowsALink();
     void signalLeavesNoPartFile_data();
@@ -157,18 +180,29 @@ void TestCli::usageErrors() {
 
 void TestCli::convertsRecordings_data() {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<double>("minSegSnr");
     QTest::addColumn<double>("maxLsd");
     // Floors well below what the encoder reaches (see docs/pvconv.md), high
-    // enough that a broken search, table or packing falls through.
-    QTest::newRow("espeak-ng speech, 16-bit") << QStringLiteral("speech16") << 4.0 << 11.0;
-    QTest::newRow("espeak-ng speech, 8-bit") << QStringLiteral("speech8") << 4.0 << 11.0;
-    QTest::newRow("sox tone") << QStringLiteral("tone") << 15.0 << 30.0;
-    QTest::newRow("sox chord") << QStringLiteral("chord") << 8.0 << 30.0;
+    // enough that a broken search, table or packing falls through. Without
+    // options pvconv codes at variable rate; ffmpeg must take every packet
+    // of every rate without a warning.
+    const QStringList none, full = {QStringLiteral("--full-rate")};
+    QTest::newRow("espeak-ng speech, 16-bit") << QStringLiteral("speech16") << none << 4.0 << 11.0;
+    QTest::newRow("espeak-ng speech, 8-bit") << QStringLiteral("speech8") << none << 4.0 << 11.0;
+    QTest::newRow("speech with pauses over room noise")
+        << QStringLiteral("pauses") << none << 4.0 << 11.0;
+    QTest::newRow("sox tone") << QStringLiteral("tone") << none << 15.0 << 30.0;
+    QTest::newRow("sox chord") << QStringLiteral("chord") << none << 8.0 << 30.0;
+    QTest::newRow("espeak-ng speech, full rate")
+        << QStringLiteral("speech16") << full << 4.0 << 11.0;
+    QTest::newRow("speech with pauses, full rate")
+        << QStringLiteral("pauses") << full << 4.0 << 11.0;
 }
 
 void TestCli::convertsRecordings() {
     QFETCH(QString, kind);
+    QFETCH(QStringList, options);
     QFETCH(double, minSegSnr);
     QFETCH(double, maxLsd);
     QTemporaryDir dir, scratch;
@@ -177,10 +211,15 @@ void TestCli::convertsRecordings() {
     const std::vector<int16_t> input = samplesOfWav(wav);
     QVERIFY(!input.empty());
 
-    const Run r = run(kPvconv, {wav});
+    const Run r = run(kPvconv, options + QStringList{wav});
     QVERIFY2(r.exitCode == 0, r.err.constData());
     QVERIFY(r.err.isEmpty());
     QCOMPARE(nonEmptyLines(r.out).size(), 1);
+    const QByteArray start = QByteArray("pvconv: ").append(wav.toLocal8Bit()).append(" -> ");
+    QVERIFY(r.out.startsWith(start));
+    qInfo("%s", r.out.trimmed().constData());
+    if (kind == QLatin1String("pauses") && options.isEmpty()) // the pauses are noise
+        QVERIFY2(!r.out.contains(" 0 eighth rate"), r.out.constData());
     QCOMPARE(entries(dir.path()),
              (QStringList{QStringLiteral("temp.qcp"), QStringLiteral("temp.wav")}));
 
@@ -297,6 +336,40 @@ void TestCli::fullRateKeepsThePinnedOutput() {
     QCOMPARE(q.size(), 3384);
     QCOMPARE(fnv1a(reinterpret_cast<const uint8_t*>(q.constData()), size_t(q.size())),
              uint64_t(0xaca49b35f92b661full));
+}
+
+void TestCli::dcOffsetIsRemoved() {
+    // Speech with a DC offset of 10 % of full scale scores, against the
+    // clean speech, within 0.5 dB of the clean speech's own score; the DC
+    // removal costs clean speech at most 0.3 dB.
+    QTemporaryDir dir, scratch;
+    const QString clean = dir.filePath(QStringLiteral("clean.wav"));
+    const QString dc = dir.filePath(QStringLiteral("dc.wav"));
+    QVERIFY(makeClip(QStringLiteral("speech16"), clean, scratch.path()));
+    const Run s =
+        run(QStringLiteral("sox"), {clean, dc, QStringLiteral("dcshift"), QStringLiteral("0.1")});
+    QVERIFY2(s.exitCode == 0, s.err.constData());
+    const std::vector<int16_t> reference = samplesOfWav(clean);
+    auto score = [&](const QString& wav, const QStringList& options) {
+        const Run r = run(kPvconv, options + QStringList{wav});
+        if (r.exitCode != 0)
+            return -100.0;
+        QString qcp = wav;
+        qcp.replace(QLatin1String(".wav"), QLatin1String(".qcp"));
+        const Decoded d = ffmpegDecode(qcp);
+        return d.ok ? pvconv::measureQuality(reference, d.samples).segSnrDb : -100.0;
+    };
+    const QStringList full = {QStringLiteral("--full-rate")};
+    const double cleanScore = score(clean, {}), dcScore = score(dc, {});
+    const double keptDc = score(dc, {QStringLiteral("--keep-dc")});
+    const double cleanFull = score(clean, full);
+    const double before = score(clean, full + QStringList{QStringLiteral("--keep-dc")});
+    qInfo("clean %.2f dB, with DC %.2f dB (kept: %.2f dB); full rate %.2f dB, before DC removal "
+          "%.2f dB",
+          cleanScore, dcScore, keptDc, cleanFull, before);
+    QVERIFY2(std::fabs(dcScore - cleanScore) <= 0.5, qPrintable(QString::number(dcScore)));
+    QVERIFY2(keptDc < cleanScore - 5.0, qPrintable(QString::number(keptDc)));
+    QVERIFY2(cleanFull >= before - 0.3, qPrintable(QString::number(cleanFull)));
 }
 
 void TestCli::refusesANonWavAfterAShortPrefix() {

@@ -43,15 +43,21 @@ struct Encoded {
     Decoded decoded;
 };
 
-Encoded encodeAndDecode(const std::vector<int16_t>& input) {
+Encoded encodeAndDecode(const std::vector<int16_t>& input, bool variable = false) {
     Encoded e;
-    Encoder enc;
+    EncoderOptions opt;
+    opt.variableRate = variable;
+    Encoder enc(opt);
     e.packets = enc.encode(input);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("clip.qcp"));
     if (writeFileAtomically(path.toStdString(), buildQcp(e.packets)).empty())
         e.decoded = ffmpegDecode(path);
     return e;
+}
+
+int q16(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8);
 }
 
 uint32_t u32At(const std::vector<uint8_t>& b, size_t at) {
@@ -72,6 +78,7 @@ private Q_SLOTS:
     void fullRateOutputIsPinned();
     void silenceTakesEighthRate();
     void qcpLayoutFollowsRfc3625();
+    void variableRateHeader();
     void toneQuality_data();
     void toneQuality();
 };
@@ -94,15 +101,21 @@ void TestEncoder::packetCountIsCeilOfFrames() {
 
 void TestEncoder::everyFrameIsAccepted_data() {
     QTest::addColumn<QString>("kind");
-    for (const char* k : {"silence", "square", "noise", "dc", "clicks", "tiny"})
-        QTest::newRow(k) << QString::fromLatin1(k);
+    QTest::addColumn<bool>("variable");
+    for (bool variable : {false, true})
+        for (const char* k : {"silence", "square", "noise", "dc", "clicks", "tiny"})
+            QTest::newRow(
+                qPrintable(QString::fromLatin1(k) + (variable ? QStringLiteral(", variable rate")
+                                                              : QStringLiteral(", full rate"))))
+                << QString::fromLatin1(k) << variable;
 }
 
 void TestEncoder::everyFrameIsAccepted() {
     // Extreme inputs push LSPs and gains to the edges where a decoder erases
     // frames; neither our decoder model nor ffmpeg may reject any of them.
     QFETCH(QString, kind);
-    const Encoded e = encodeAndDecode(signalOf(kind, 8000));
+    QFETCH(bool, variable);
+    const Encoded e = encodeAndDecode(signalOf(kind, 8000), variable);
     Decoder dec;
     float out[kFrameSize];
     for (size_t f = 0; f < e.packets.size(); ++f)
@@ -201,6 +214,50 @@ void TestEncoder::qcpLayoutFollowsRfc3625() {
     QCOMPARE(at, q.size());
     QCOMPARE(order,
              (QStringList{QStringLiteral("fmt "), QStringLiteral("vrat"), QStringLiteral("data")}));
+}
+
+void TestEncoder::variableRateHeader() {
+    // One packet of each rate and a second eighth: 35 + 17 + 8 + 4 + 4 = 68
+    // bytes; then full, half and eighth: 56 bytes in 3 packets, whose average
+    // 7466.67 bit/s must round to 7467, not truncate.
+    const Packet full, half = halfRatePacket(FullRateFrame{}),
+                       quarter = quarterRatePacket(FullRateFrame{}),
+                       eighth = packEighthRate(EighthRateFrame{});
+    const std::vector<uint8_t> a = buildQcp({full, half, quarter, eighth, eighth});
+    QCOMPARE(q16(a, 120), 68 * 8 * 50 / 5);
+    QCOMPARE(u32At(a, 130), 5u); // five rates in the map
+    const int map[5][2] = {{34, 4}, {16, 3}, {7, 2}, {3, 1}, {0, 0}};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(int(a[134 + 2 * i]), map[i][0]);
+        QCOMPARE(int(a[135 + 2 * i]), map[i][1]);
+        QCOMPARE(payloadBytes(uint8_t(map[i][1])), map[i][0]);
+    }
+    QCOMPARE(std::string(a.begin() + 170, a.begin() + 174), std::string("vrat"));
+    QCOMPARE(u32At(a, 178), 1u); // variable rate
+    QCOMPARE(u32At(a, 182), 5u); // packets
+    QCOMPARE(u32At(a, 190), 68u);
+    QCOMPARE(a.size(), size_t(194 + 68));
+    QCOMPARE(int(a[194 + 35]), 3);
+    QCOMPARE(int(a[194 + 35 + 17]), 2);
+    QCOMPARE(int(a[194 + 35 + 17 + 8]), 1);
+
+    const std::vector<uint8_t> b = buildQcp({full, half, eighth});
+    QCOMPARE(q16(b, 120), 7467);
+    QCOMPARE(averageBitRate(3, 56), 7467u);
+    QCOMPARE(averageBitRate(1, 35), 14000u);
+
+    // The streaming writer patches the same header at the end.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("s.qcp")).toStdString();
+    {
+        QcpOutput out;
+        QVERIFY(out.create(path).empty());
+        for (const Packet& p : {full, half, quarter, eighth, eighth})
+            QVERIFY(out.write(p).empty());
+        QVERIFY(out.finish().empty());
+    }
+    const QByteArray written = readFile(QString::fromStdString(path));
+    QCOMPARE(std::vector<uint8_t>(written.begin(), written.end()), a);
 }
 
 void TestEncoder::toneQuality_data() {
