@@ -23,14 +23,19 @@ public:
     // Appends the filtered samples (full scale 1.0) that the new input makes
     // ready; kDelay samples behind the input until finish().
     void push(const int16_t* x, size_t n, std::vector<float>& out);
-    // The last kDelay samples, the input's last value held beyond its end.
+    // The last kDelay samples, the input continued by its mean over the
+    // last kLength samples.
     void finish(std::vector<float>& out);
 
 private:
+    void start(std::vector<float>& out);
     void step(int32_t x, std::vector<float>& out);
 
+    // The first kLength samples wait for their mean, which primes the
+    // filter as the input's past: a tone starting at full level or an
+    // offset present from the first sample then makes no transient.
+    std::vector<int16_t> first_;
     bool started_ = false;
-    int32_t last_ = 0;
     uint64_t n_ = 0;
     int64_t s1_ = 0, s2_ = 0; // the two running sums
     int32_t xs_[2 * kLength]; // recent input
