@@ -33,7 +33,10 @@ void DcRemover::step(int32_t x, std::vector<float>& out) {
     ++n_;
     if (n_ > static_cast<uint64_t>(kDelay)) {
         const int32_t centre = xs_[(i + 2 * kLength - kDelay) % (2 * kLength)];
-        const double low = static_cast<double>(s2_) / (static_cast<double>(kLength) * kLength);
+        double low = static_cast<double>(s2_) / (static_cast<double>(kLength) * kLength);
+        // Offsets up to kKeep are left alone: a recording's own small, slowly
+        // varying offset belongs to its sound, and a codec carries it well.
+        low = low > kKeep ? low - kKeep : (low < -kKeep ? low + kKeep : 0.0);
         out.push_back(static_cast<float>((centre - low) / 32768.0));
     }
 }

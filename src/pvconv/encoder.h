@@ -29,10 +29,10 @@ struct EncoderOptions {
     // unvoiced frames quieter than quarterLevelDb are quarter rate; the rest
     // half rate. After speech, hangoverFrames more are coded at half rate.
     double noiseSnrDb = 9.0;
-    double fullLevelDb = -22.0;
+    double fullLevelDb = -20.0;
     double halfLevelDb = -33.0;
     double quarterLevelDb = -30.0;
-    int hangoverFrames = 4;
+    int hangoverFrames = 2;
     // Half rate: 0 takes the least-squares codebook gain, 1 the gain that
     // keeps the target's energy.
     float halfEnergyMix = 0.5f;
