@@ -107,9 +107,12 @@ void measureMemory(const std::string& pvconv) {
     wait4(pid, &status, 0, &use);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("pvconv on a 30-minute input (%s): peak RSS %.1f MB, %.0fx real time (wall)\n",
+    const double cpu = use.ru_utime.tv_sec + use.ru_utime.tv_usec / 1e6 + use.ru_stime.tv_sec +
+                       use.ru_stime.tv_usec / 1e6;
+    std::printf("pvconv on a 30-minute input (%s): peak RSS %.1f MB, %.0fx real time "
+                "(processor time; %.0fx wall clock)\n",
                 WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "ok" : "FAILED",
-                use.ru_maxrss / 1024.0, 1800.0 / wall);
+                use.ru_maxrss / 1024.0, 1800.0 / cpu, 1800.0 / wall);
     std::filesystem::remove_all(dir);
 }
 
@@ -157,10 +160,13 @@ int main(int argc, char** argv) {
     // counts what it inherited from the fork.
     if (!memoryOf.empty())
         measureMemory(memoryOf);
+    if (clips.empty() && !memoryOf.empty())
+        return 0;
     if (clips.empty()) {
         std::fprintf(stderr, "usage: pvconv_bench [--gamma1=G] [--gamma2=G] [--centre=N] "
-                             "[--dc=0|1] [--memory=PVCONV] CLIP.wav...\n");
-        return memoryOf.empty() ? 2 : 0;
+                             "[--dc=0|1] [--noise=DB] [--full=DB] [--half=DB] [--quarter=DB] "
+                             "[--hangover=N] [--mix=M] [--memory=PVCONV] CLIP.wav...\n");
+        return 2;
     }
     const auto tmp = std::filesystem::temp_directory_path();
     std::printf("%-22s %6s | %-26s | %-26s | %6s %8s %8s\n", "", "", "full rate", "variable rate",
