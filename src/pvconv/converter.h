@@ -13,7 +13,8 @@ namespace pvconv {
 // a symmetric FIR) whose delay is taken back by a look-ahead of
 // kDelay samples (512 ms). Everything from 10 Hz up passes untouched in
 // phase and within 0.01 dB in level. Only the part of the low-pass beyond
-// kKeep is taken away, so a clean recording passes unchanged.
+// kKeep is taken away: a recording's own small offset, part of its sound,
+// stays.
 class DcRemover {
 public:
     static constexpr int kLength = 4096; // of each moving average: first zero at 2 Hz
