@@ -1,5 +1,6 @@
 // The encoder in-process: packet count, acceptance of every frame by the
 // decoder, the QCP layout, and quality through ffmpeg on generated signals.
+#include "converter.h"
 #include "encoder.h"
 #include "qcp_writer.h"
 #include "quality.h"
@@ -76,6 +77,8 @@ private Q_SLOTS:
     void everyFrameIsAccepted();
     void encodingIsRepeatable();
     void fullRateOutputIsPinned();
+    void streamingGivesTheSamePackets();
+    void dcRemoverIsZeroPhase();
     void silenceTakesEighthRate();
     void qcpLayoutFollowsRfc3625();
     void variableRateHeader();
@@ -138,6 +141,61 @@ void TestEncoder::fullRateOutputIsPinned() {
     const std::vector<uint8_t> q = buildQcp(enc.encode(pinnedSignal()));
     QCOMPARE(q.size(), size_t(3384));
     QCOMPARE(fnv1a(q.data(), q.size()), uint64_t(0xaca49b35f92b661full));
+}
+
+void TestEncoder::streamingGivesTheSamePackets() {
+    // However the input is cut into blocks, the packets are the same.
+    const std::vector<int16_t> s = variableSignal();
+    for (bool variable : {false, true}) {
+        ConverterOptions opt;
+        opt.encoder.variableRate = variable;
+        std::vector<Packet> whole;
+        Converter one(opt);
+        one.push(s.data(), s.size(), whole);
+        one.finish(whole);
+        QCOMPARE(whole.size(), (s.size() + 159) / 160);
+        for (size_t block : {size_t(1), size_t(7), size_t(160), size_t(4099)}) {
+            std::vector<Packet> parts;
+            Converter c(opt);
+            for (size_t at = 0; at < s.size(); at += block)
+                c.push(s.data() + at, std::min(block, s.size() - at), parts);
+            c.finish(parts);
+            QVERIFY2(parts == whole, qPrintable(QStringLiteral("block %1").arg(block)));
+        }
+    }
+}
+
+void TestEncoder::dcRemoverIsZeroPhase() {
+    // A 10 % offset goes (down to the 64 LSB left alone); a 100 Hz tone on
+    // it comes out in place, neither delayed nor changed in level; every
+    // sample comes out, short inputs too.
+    const int n = 40000;
+    std::vector<int16_t> x(n);
+    for (int i = 0; i < n; ++i)
+        x[size_t(i)] =
+            static_cast<int16_t>(3277.0 + 8000.0 * std::sin(2.0 * kPi * 100.0 * i / 8000.0));
+    DcRemover dc;
+    std::vector<float> y;
+    dc.push(x.data(), x.size(), y);
+    dc.finish(y);
+    QCOMPARE(y.size(), x.size());
+    double mean = 0.0, err = 0.0, sig = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double tone = 8000.0 * std::sin(2.0 * kPi * 100.0 * i / 8000.0);
+        mean += y[size_t(i)] * 32768.0 / n;
+        const double e = y[size_t(i)] * 32768.0 - 64.0 - tone;
+        err += e * e;
+        sig += tone * tone;
+    }
+    QVERIFY2(std::fabs(mean - 64.0) < 2.0, qPrintable(QString::number(mean)));
+    QVERIFY2(10.0 * std::log10(sig / err) > 50.0, qPrintable(QString::number(sig / err)));
+    for (int len : {1, 100, 5000}) {
+        DcRemover d;
+        std::vector<float> out;
+        d.push(x.data(), size_t(len), out);
+        d.finish(out);
+        QCOMPARE(out.size(), size_t(len));
+    }
 }
 
 void TestEncoder::silenceTakesEighthRate() {
