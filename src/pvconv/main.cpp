@@ -16,6 +16,10 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+#ifndef S_ISDIR // MSVC has only the mode bits
+#define S_ISDIR(m) (((m)&S_IFMT) == S_IFDIR)
+#define S_ISREG(m) (((m)&S_IFMT) == S_IFREG)
+#endif
 #else
 #include <unistd.h>
 #endif

@@ -253,12 +253,12 @@ std::vector<uint8_t> buildQcp(const std::vector<Packet>& packets) {
 }
 
 void removeTemporaryOnSignals() {
-    for (int sig : {SIGINT, SIGTERM
-#ifndef _WIN32
-                    ,
-                    SIGHUP
+#ifdef _WIN32
+    const int signals[] = {SIGINT, SIGTERM};
+#else
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
 #endif
-         }) {
+    for (int sig : signals) {
 #ifdef _WIN32
         std::signal(sig, removeTemporaryAndDie);
 #else
