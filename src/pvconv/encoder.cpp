@@ -347,7 +347,6 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
 Packet Encoder::encodeFrame(const float* signal, float* synthesized) {
     if (opt_.variableRate) {
         const uint8_t rate = decideRate(signal);
-        lastRate_ = rate;
         Packet p;
         switch (rate) {
         case kEighthRateByte:

@@ -115,7 +115,6 @@ private:
     double noiseLow_ = 8e-5, noiseHigh_ = 8e-5;
     double speechLevel_ = 1e-7;
     int hangover_ = 0;
-    uint8_t lastRate_ = 0;
 };
 
 } // namespace pvconv
