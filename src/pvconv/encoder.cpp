@@ -139,7 +139,7 @@ bool Encoder::analyse(const float* signal, Lspf& lspf) const {
     return lpcToLspf(a, lspf);
 }
 
-std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target) const {
+std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target, bool quarter) const {
     // Weights favour closely spaced LSPs, which mark the formant peaks.
     float weight[kLpcOrder];
     for (int i = 0; i < kLpcOrder; ++i) {
@@ -175,12 +175,22 @@ std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target) const {
                 if (nextCount == kKeep && dist >= next[kKeep - 1].dist)
                     continue;
                 // The decoder erases frames whose LSPs crowd or leave the band.
-                if (i0 >= 4 && q0 - base.value[i0 - 4] < 0.0931f + kLspMargin)
-                    continue;
-                if (i1 >= 4 && q1 - (i1 - 4 == i0 ? q0 : base.value[i1 - 4]) < 0.0931f + kLspMargin)
-                    continue;
-                if (s == 4 && (q1 <= 0.66f + kLspMargin || q1 >= 0.985f - kLspMargin))
-                    continue;
+                if (quarter) {
+                    if (i0 >= 3 && q0 - base.value[i0 - 2] < 0.08f + kLspMargin)
+                        continue;
+                    if (i1 >= 3 && q1 - base.value[i1 - 2] < 0.08f + kLspMargin)
+                        continue;
+                    if (s == 4 && (q1 <= 0.70f + kLspMargin || q1 >= 0.97f - kLspMargin))
+                        continue;
+                } else {
+                    if (i0 >= 4 && q0 - base.value[i0 - 4] < 0.0931f + kLspMargin)
+                        continue;
+                    if (i1 >= 4 &&
+                        q1 - (i1 - 4 == i0 ? q0 : base.value[i1 - 4]) < 0.0931f + kLspMargin)
+                        continue;
+                    if (s == 4 && (q1 <= 0.66f + kLspMargin || q1 >= 0.985f - kLspMargin))
+                        continue;
+                }
                 int at = std::min(nextCount, kKeep - 1);
                 while (at > 0 && next[at - 1].dist > dist) {
                     if (at < kKeep)
@@ -199,7 +209,7 @@ std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target) const {
             }
         }
         if (nextCount == 0)
-            return prevLspv_; // nothing acceptable: repeat the last good set
+            return quarter ? std::array<uint8_t, 5>{} : prevLspv_; // nothing acceptable
         std::copy(next, next + nextCount, paths);
         count = nextCount;
     }
@@ -335,6 +345,29 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
 }
 
 Packet Encoder::encodeFrame(const float* signal, float* synthesized) {
+    if (opt_.variableRate) {
+        const uint8_t rate = decideRate(signal);
+        Packet p;
+        switch (rate) {
+        case kEighthRateByte:
+            return encodeNoise(signal, synthesized);
+        case kQuarterRateByte:
+            p = encodeQuarterRate(signal, synthesized);
+            if (p.rate == kQuarterRateByte)
+                return p;
+            p = halfRatePacket(encodeFullRate(signal, synthesized, true));
+            break;
+        case kHalfRateByte:
+            p = halfRatePacket(encodeFullRate(signal, synthesized, true));
+            break;
+        default:
+            p = fullRatePacket(encodeFullRate(signal, synthesized));
+            break;
+        }
+        float out[kFrameSize];
+        model_.decode(p, out, opt_.trackPrefilter, false);
+        return p;
+    }
     if (opt_.eighthRateSilence) {
         bool silent = true;
         for (int n = 0; n < kFrameSize && silent; ++n)
@@ -346,6 +379,109 @@ Packet Encoder::encodeFrame(const float* signal, float* synthesized) {
     float out[kFrameSize];
     model_.decode(p, out, opt_.trackPrefilter, false);
     return p;
+}
+
+namespace {
+
+// Energy of a frame in the band below about 2 kHz and above it (a
+// three-tap half-band split).
+struct FrameFeatures {
+    double low = 0.0, high = 0.0;
+    bool digitalSilence = true;
+};
+
+FrameFeatures features(const float* x) {
+    FrameFeatures f;
+    for (int n = 0; n < kFrameSize; ++n) {
+        const double lo = 0.25 * x[n - 1] + 0.5 * x[n] + 0.25 * x[n + 1];
+        const double hi = x[n] - lo;
+        f.low += lo * lo;
+        f.high += hi * hi;
+        f.digitalSilence = f.digitalSilence && std::fabs(x[n]) <= 2.0f / 32768.0f;
+    }
+    return f;
+}
+
+// Largest normalised correlation of the frame with its past, lags 20..143.
+double voicing(const float* x) {
+    const float e0 = dot<kFrameSize>(x, x);
+    if (e0 <= 0.0f)
+        return 0.0;
+    float e1 = 0.0f; // energy of the lagged window, slid one lag at a time
+    for (int n = 0; n < kFrameSize; ++n)
+        e1 += x[n - 20] * x[n - 20];
+    double best = 0.0;
+    for (int lag = 20; lag <= kMaxLag; ++lag) {
+        if (lag > 20)
+            e1 += x[-lag] * x[-lag] - x[kFrameSize - lag] * x[kFrameSize - lag];
+        const float c = dot<kFrameSize>(x, x - lag);
+        if (c > 0.0f && e1 > 0.0f)
+            best = std::max(best, static_cast<double>(c) / std::sqrt(static_cast<double>(e0) * e1));
+    }
+    return best;
+}
+
+double db(double ratio) {
+    return 10.0 * std::log10(std::max(ratio, 1e-12));
+}
+
+} // namespace
+
+uint8_t Encoder::decideRate(const float* signal) {
+    // Band energies against an adaptive estimate of the background noise:
+    // the estimate drops at once to a quieter frame and creeps up slowly,
+    // so speech never raises it much, while a louder room does in time.
+    const FrameFeatures f = features(signal);
+    constexpr double kFloor = 160.0 * 1e-9; // about -90 dBFS
+    const double low = std::max(f.low, kFloor), high = std::max(f.high, kFloor);
+    const double snr = std::max(db(low / noiseLow_), db(high / noiseHigh_));
+    const double energy = low + high;
+    speechLevel_ = std::max(energy, speechLevel_ * 0.998); // decays ~0.4 dB/s
+    const double level = db(energy / speechLevel_);
+    noiseLow_ = low < noiseLow_ ? low : std::min(low, noiseLow_ * 1.02);
+    noiseHigh_ = high < noiseHigh_ ? high : std::min(high, noiseHigh_ * 1.02);
+
+    uint8_t rate;
+    if (f.digitalSilence) {
+        rate = kEighthRateByte;
+    } else if (snr < opt_.noiseSnrDb) {
+        rate = kEighthRateByte;
+    } else if (level > opt_.fullLevelDb) {
+        rate = kFullRateByte;
+    } else {
+        // Only quieter frames need the (costlier) voicing measure.
+        const double v = voicing(signal);
+        if (v > 0.6 && level > opt_.halfLevelDb)
+            rate = kFullRateByte;
+        else if (v < 0.35 && level < opt_.quarterLevelDb)
+            rate = kQuarterRateByte;
+        else
+            rate = kHalfRateByte;
+    }
+    // Hangover: word endings fade into the noise; keep coding them for a
+    // few frames rather than cut to noise.
+    if (rate >= kHalfRateByte)
+        hangover_ = opt_.hangoverFrames;
+    else if (rate == kEighthRateByte && !f.digitalSilence && hangover_ > 0) {
+        --hangover_;
+        rate = kHalfRateByte;
+    }
+    return rate;
+}
+
+void Encoder::takeOverDecoder(const float* signal, const float* out) {
+    std::copy(model_.pitchMemory(), model_.pitchMemory() + kPitchMemory, exc_);
+    std::copy(model_.prefilterMemory(), model_.prefilterMemory() + kPitchMemory, pre_);
+    std::copy(model_.synthesisMemory(), model_.synthesisMemory() + kLpcOrder, synMem_);
+    prevLspfQ_ = prevLspfU_ = model_.lspf();
+    const Lpc au = lspfToLpc(model_.lspf());
+    const Lpc num = weighted(au, opt_.gamma1), den = weighted(au, opt_.gamma2);
+    float err[kFrameSize], werr[kFrameSize];
+    for (int n = 0; n < kFrameSize; ++n)
+        err[n] = signal[n] - out[n];
+    weighting(num, den, err, werr, kFrameSize, errMem_, werrMem_);
+    std::copy(err + kFrameSize - kLpcOrder, err + kFrameSize, errMem_);
+    std::copy(werr + kFrameSize - kLpcOrder, werr + kFrameSize, werrMem_);
 }
 
 Packet Encoder::encodeSilence(const float* signal, float* synthesized) {
@@ -362,24 +498,244 @@ Packet Encoder::encodeSilence(const float* signal, float* synthesized) {
     model_.decode(p, out, opt_.trackPrefilter, false);
     if (synthesized != nullptr)
         std::copy(out, out + kFrameSize, synthesized);
-
-    // Take over the decoder's memories.
-    std::copy(model_.pitchMemory(), model_.pitchMemory() + kPitchMemory, exc_);
-    std::copy(model_.prefilterMemory(), model_.prefilterMemory() + kPitchMemory, pre_);
-    std::copy(model_.synthesisMemory(), model_.synthesisMemory() + kLpcOrder, synMem_);
-    prevLspfQ_ = prevLspfU_ = model_.lspf();
-    const Lpc au = lspfToLpc(model_.lspf());
-    const Lpc num = weighted(au, opt_.gamma1), den = weighted(au, opt_.gamma2);
-    float err[kFrameSize], werr[kFrameSize];
-    for (int n = 0; n < kFrameSize; ++n)
-        err[n] = signal[n] - out[n];
-    weighting(num, den, err, werr, kFrameSize, errMem_, werrMem_);
-    std::copy(err + kFrameSize - kLpcOrder, err + kFrameSize, errMem_);
-    std::copy(werr + kFrameSize - kLpcOrder, werr + kFrameSize, werrMem_);
+    takeOverDecoder(signal, out);
     return p;
 }
 
-FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized) {
+namespace {
+
+// RMS of the LPC residual of x over [from, to) with the filter a.
+double residualRms(const Lpc& a, const float* x, int from, int to) {
+    double e = 0.0;
+    for (int n = from; n < to; ++n) {
+        double r = x[n];
+        for (int k = 0; k < kLpcOrder; ++k)
+            r += a[k] * x[n - k - 1];
+        e += r * r;
+    }
+    return std::sqrt(e / std::max(1, to - from));
+}
+
+} // namespace
+
+Packet Encoder::encodeNoise(const float* signal, float* synthesized) {
+    if (features(signal).digitalSilence)
+        return encodeSilence(signal, synthesized);
+    // Background noise: LSPs stepped towards the frame's own, and a gain
+    // that follows the noise level (the decoder moves half way to it).
+    Lspf lspf;
+    if (!analyse(signal, lspf))
+        lspf = prevLspfU_;
+    EighthRateFrame f;
+    const Lspf prediction = model_.eighthRatePrediction();
+    for (int i = 0; i < kLpcOrder; ++i)
+        f.lsp[static_cast<size_t>(i)] = lspf[i] > prediction[i];
+    // The decoder's noise is uniform: RMS 1.3737 / sqrt(3) times the gain.
+    const double target = residualRms(decoderLpc(lspf), signal, 0, kFrameSize) / 0.7931;
+    const int base = model_.eighthRateGainBase();
+    double bestDist = 1e30;
+    for (int c = 0; c < 4; ++c) {
+        const double g = gainOfIndex(std::min(base + 2 * c, 60));
+        const double d = std::fabs(std::log(std::max(g, 1e-12) / std::max(target, 1e-12)));
+        if (d < bestDist) {
+            bestDist = d;
+            f.cbgain = static_cast<uint8_t>(c);
+        }
+    }
+    noiseSeed_ = static_cast<uint8_t>((noiseSeed_ * 5 + 3) & 15);
+    f.seed = noiseSeed_;
+    Packet p = packEighthRate(f);
+    if (p.bytes[0] == 0xFF && p.bytes[1] == 0xFF) { // the decoder would erase it
+        f.seed ^= 1;
+        p = packEighthRate(f);
+    }
+    float out[kFrameSize];
+    model_.decode(p, out, opt_.trackPrefilter, false);
+    if (synthesized != nullptr)
+        std::copy(out, out + kFrameSize, synthesized);
+    takeOverDecoder(signal, out);
+    return p;
+}
+
+Packet Encoder::encodeQuarterRate(const float* signal, float* synthesized) {
+    // Unvoiced sound: LSPs and five gains of a shaped noise. The gains match
+    // the energy of the LPC residual block by block.
+    Lspf lspfU;
+    if (!analyse(signal, lspfU))
+        lspfU = prevLspfU_;
+    FullRateFrame f;
+    f.lspv = quantiseLspf(lspfU, true);
+    const Lspf lspfQ = decodeLspf(f.lspv);
+    if (!quarterLspfAcceptable(lspfQ)) {
+        Packet none;
+        none.rate = 0; // the caller codes the frame at half rate instead
+        return none;
+    }
+    float unit[kFrameSize];
+    model_.quarterRateNoise(f.lspv, unit);
+    // Block RMS wanted (residual) and given by unit gain, in 20-sample blocks.
+    double want[8], have[8];
+    for (int b = 0; b < 8; ++b) {
+        const Lpc a = decoderLpc(interpolateLspf(prevLspfQ_, lspfQ, b / 2));
+        want[b] = residualRms(a, signal, b * 20, b * 20 + 20);
+        double e = 0.0;
+        for (int n = b * 20; n < b * 20 + 20; ++n)
+            e += static_cast<double>(unit[n]) * unit[n];
+        have[b] = std::sqrt(e / 20.0) + 1e-12;
+    }
+    // The decoder spreads its five gains over the eight blocks.
+    const int anchors[5][2] = {{0, 1}, {2, 2}, {3, 4}, {5, 5}, {6, 7}};
+    int prevDiff = 0;
+    for (int i = 0; i < 5; ++i) {
+        double w = 0.0, h = 0.0;
+        for (int b = anchors[i][0]; b <= anchors[i][1]; ++b) {
+            w += want[b] * want[b];
+            h += have[b] * have[b];
+        }
+        const double target = std::sqrt(w / h);
+        int best = 0;
+        double bestDist = 1e30;
+        for (int c = 0; c < 16; ++c) {
+            const double d = std::fabs(std::log(gainOfIndex(4 * c) / std::max(target, 1e-12)));
+            if (d < bestDist) {
+                bestDist = d;
+                best = c;
+            }
+        }
+        if (i > 0) {
+            // Steps the decoder accepts: at most 10, changing by at most 12.
+            const int prev = f.cbgain[static_cast<size_t>(i - 1)];
+            const int lo = prev + std::max(-10, prevDiff - 12);
+            const int hi = prev + std::min(10, prevDiff + 12);
+            best = std::clamp(best, std::max(lo, 0), std::min(hi, 15));
+            prevDiff = best - prev;
+        }
+        f.cbgain[static_cast<size_t>(i)] = static_cast<uint8_t>(best);
+    }
+    const Packet p = quarterRatePacket(f);
+    float out[kFrameSize];
+    if (!model_.decode(p, out, opt_.trackPrefilter, false)) {
+        Packet none;
+        none.rate = 0;
+        return none;
+    }
+    if (synthesized != nullptr)
+        std::copy(out, out + kFrameSize, synthesized);
+    takeOverDecoder(signal, out);
+    prevLspv_ = f.lspv;
+    return p;
+}
+
+namespace {
+
+// Half rate: one 40-sample vector of the half-rate circular codebook per
+// pitch subframe. Lags shorter than the subframe make the pitch filter feed
+// the codebook vector back into itself, so the search filters the vectors
+// through the pitch recursion as well as the weighted synthesis filter.
+void halfRateCodebook(const float* x, const float* h, float* e, int lag, int frac, float pgain,
+                      FullRateFrame& f, int j, float energyMix) {
+    float hb[kPitchMemory + 8 + kSub] = {};
+    float* hp = hb + kPitchMemory + 8;
+    for (int n = 0; n < kSub; ++n) {
+        float v = h[n];
+        if (lag) {
+            const float* p = hp + n - lag;
+            v += pgain * (frac ? halfSample(p) : *p);
+        }
+        hp[n] = v;
+    }
+    // The pitch filter's output for a silent codebook, from the past alone.
+    for (int n = 0; n < kSub; ++n) {
+        if (lag) {
+            const float* p = e + n - lag;
+            e[n] = pgain * (frac ? halfSample(p) : *p);
+        } else {
+            e[n] = 0.0f;
+        }
+    }
+    float t[kSub];
+    for (int n = 0; n < kSub; ++n) {
+        float acc = 0.0f;
+        for (int m = 0; m <= n; ++m)
+            acc += h[n - m] * e[m];
+        t[n] = x[n] - acc;
+    }
+    // Filtered vectors by the shift recursion, as at full rate.
+    auto cbv = [](int pos) { return 0.5f * tables::kHalfRateCodebook[pos & 127]; };
+    static thread_local float ys[128][kSub];
+    for (int n = 0; n < kSub; ++n) {
+        float acc = 0.0f;
+        for (int i = 0; i <= n; ++i)
+            acc += hp[n - i] * cbv(127 + i);
+        ys[127][n] = acc;
+    }
+    for (int st = 126; st >= 0; --st) {
+        const float c0 = cbv(st);
+        ys[st][0] = c0 * hp[0];
+        for (int n = 1; n < kSub; ++n)
+            ys[st][n] = c0 * hp[n] + ys[st + 1][n - 1];
+    }
+    const GainLevels lv = levels(0, 16);
+    float bestErr = 0.0f; // a zero gain is the reference
+    int bestStart = 0, bestLevel = 0;
+    bool bestNeg = false;
+    for (int st = 0; st < 128; ++st) {
+        const float yy = dot<kSub>(ys[st], ys[st]);
+        if (yy <= 0.0f)
+            continue;
+        const float c = dot<kSub>(t, ys[st]);
+        const float ac = std::fabs(c);
+        const float want = ac / yy;
+        int hi = 0;
+        while (hi < lv.count - 1 && lv.gain[hi] < want)
+            ++hi;
+        for (int l = std::max(0, hi - 1); l <= hi; ++l) {
+            const float g = lv.gain[l];
+            const float err = g * g * yy - 2.0f * g * ac;
+            if (err < bestErr) {
+                bestErr = err;
+                bestStart = st;
+                bestLevel = l;
+                bestNeg = c < 0.0f;
+            }
+        }
+    }
+    if (energyMix > 0.0f) {
+        // A sparse vector matches poorly, and the least-squares gain then
+        // shrinks the excitation and leaves spectral holes: lean the gain
+        // towards the one that keeps the target's energy.
+        const float yy = dot<kSub>(ys[bestStart], ys[bestStart]);
+        const float c = std::fabs(dot<kSub>(t, ys[bestStart]));
+        const float want =
+            (1.0f - energyMix) * (c / yy) + energyMix * std::sqrt(dot<kSub>(t, t) / yy);
+        float bestDist = std::numeric_limits<float>::max();
+        for (int l = 0; l < lv.count; ++l) {
+            const float d = std::fabs(std::log(lv.gain[l] / want));
+            if (d < bestDist) {
+                bestDist = d;
+                bestLevel = l;
+            }
+        }
+    }
+    const int c = (-bestStart) & 127;
+    f.cbgain[static_cast<size_t>(j)] = static_cast<uint8_t>(bestLevel);
+    f.cbsign[static_cast<size_t>(j)] = bestNeg ? 1 : 0;
+    f.cindex[static_cast<size_t>(j)] = static_cast<uint8_t>(bestNeg ? (c + 89) & 127 : c);
+    const float g = bestNeg ? -lv.gain[bestLevel] : lv.gain[bestLevel];
+    // The excitation exactly as the decoder's pitch filter makes it.
+    for (int n = 0; n < kSub; ++n) {
+        float v = g * halfCodebookSample(c, n);
+        if (lag) {
+            const float* p = e + n - lag;
+            v += pgain * (frac ? halfSample(p) : *p);
+        }
+        e[n] = v;
+    }
+}
+
+} // namespace
+
+FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized, bool half) {
     FullRateFrame f;
     Lspf lspfU;
     if (!analyse(signal, lspfU))
@@ -416,107 +772,111 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized) {
         f.pfrac[j] = static_cast<uint8_t>(pc.lag ? pc.frac : 0);
         f.pgain[j] = static_cast<uint8_t>(pc.lag ? pc.code : 0);
 
-        // Filtered codebook vectors, the same for the four codebook subframes
-        // of this pitch subframe: the vector of start s is entries s..s+9 of
-        // the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
-        float ys[128][kUnit];
-        auto cbv = [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; };
-        for (int n = 0; n < kUnit; ++n) {
-            float acc = 0.0f;
-            for (int i = 0; i <= n; ++i)
-                acc += h[n - i] * cbv(127 + i);
-            ys[127][n] = acc;
-        }
-        for (int st = 126; st >= 0; --st) {
-            const float c0 = cbv(st);
-            ys[st][0] = c0 * h[0];
-            for (int n = 1; n < kUnit; ++n)
-                ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
-        }
-
-        float invYy[128];
-        for (int st = 0; st < 128; ++st)
-            invYy[st] = 1.0f / dot<kUnit>(ys[st], ys[st]);
-
-        int g1[4] = {};
-        for (int k = 0; k < 4; ++k) {
-            float* u = e + k * kUnit;
-            // Pitch part of this codebook subframe, exactly as the decoder forms it.
+        if (half) {
+            halfRateCodebook(x, h, e, pc.lag, pc.frac, pgain, f, j, opt_.halfEnergyMix);
+        } else {
+            // Filtered codebook vectors, the same for the four codebook subframes
+            // of this pitch subframe: the vector of start s is entries s..s+9 of
+            // the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
+            float ys[128][kUnit];
+            auto cbv = [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; };
             for (int n = 0; n < kUnit; ++n) {
-                if (pc.lag) {
-                    const float* p = u + n - pc.lag;
-                    u[n] = pgain * (pc.frac ? halfSample(p) : *p);
-                } else {
-                    u[n] = 0.0f;
-                }
-            }
-            // What is left of the target after everything already decided.
-            float t[kUnit];
-            for (int n = 0; n < kUnit; ++n) {
-                const int at = k * kUnit + n;
                 float acc = 0.0f;
-                for (int m = 0; m <= at; ++m)
-                    acc += h[at - m] * e[m];
-                t[n] = x[at] - acc;
+                for (int i = 0; i <= n; ++i)
+                    acc += h[n - i] * cbv(127 + i);
+                ys[127][n] = acc;
+            }
+            for (int st = 126; st >= 0; --st) {
+                const float c0 = cbv(st);
+                ys[st][0] = c0 * h[0];
+                for (int n = 1; n < kUnit; ++n)
+                    ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
             }
 
-            const int sub = j * 4 + k;
-            const GainLevels lv =
-                k == 3 ? levels(predictedGainOffset(g1[0], g1[1], g1[2]), 8) : levels(0, 16);
+            float invYy[128];
+            for (int st = 0; st < 128; ++st)
+                invYy[st] = 1.0f / dot<kUnit>(ys[st], ys[st]);
 
-            // Rank the 128 vectors by their best unquantised match, then
-            // quantise the gain of the leaders and keep the smallest error.
-            float cs[128], score[128];
-            for (int st = 0; st < 128; ++st) {
-                const float c = dot<kUnit>(t, ys[st]);
-                cs[st] = c;
-                score[st] = c * c * invYy[st];
-            }
-            constexpr int kLeaders = 6;
-            int leader[kLeaders];
-            int nLeaders = 0;
-            for (int st = 0; st < 128; ++st) {
-                if (nLeaders == kLeaders && score[st] <= score[leader[kLeaders - 1]])
-                    continue;
-                int at = std::min(nLeaders, kLeaders - 1);
-                while (at > 0 && score[leader[at - 1]] < score[st]) {
-                    leader[at] = leader[at - 1];
-                    --at;
-                }
-                leader[at] = st;
-                if (nLeaders < kLeaders)
-                    ++nLeaders;
-            }
-            float bestErr = std::numeric_limits<float>::max();
-            int bestStart = 0, bestLevel = 0;
-            bool bestNeg = false;
-            for (int li = 0; li < nLeaders; ++li) {
-                const int st = leader[li];
-                const float yy = dot<kUnit>(ys[st], ys[st]);
-                const float ac = std::fabs(cs[st]);
-                const float want = ac / yy;
-                int hi = 0;
-                while (hi < lv.count - 1 && lv.gain[hi] < want)
-                    ++hi;
-                for (int l = std::max(0, hi - 1); l <= hi; ++l) {
-                    const float g = lv.gain[l];
-                    const float err = g * g * yy - 2.0f * g * ac;
-                    if (err < bestErr) {
-                        bestErr = err;
-                        bestStart = st;
-                        bestLevel = l;
-                        bestNeg = cs[st] < 0.0f;
+            int g1[4] = {};
+            for (int k = 0; k < 4; ++k) {
+                float* u = e + k * kUnit;
+                // Pitch part of this codebook subframe, exactly as the decoder forms it.
+                for (int n = 0; n < kUnit; ++n) {
+                    if (pc.lag) {
+                        const float* p = u + n - pc.lag;
+                        u[n] = pgain * (pc.frac ? halfSample(p) : *p);
+                    } else {
+                        u[n] = 0.0f;
                     }
                 }
+                // What is left of the target after everything already decided.
+                float t[kUnit];
+                for (int n = 0; n < kUnit; ++n) {
+                    const int at = k * kUnit + n;
+                    float acc = 0.0f;
+                    for (int m = 0; m <= at; ++m)
+                        acc += h[at - m] * e[m];
+                    t[n] = x[at] - acc;
+                }
+
+                const int sub = j * 4 + k;
+                const GainLevels lv =
+                    k == 3 ? levels(predictedGainOffset(g1[0], g1[1], g1[2]), 8) : levels(0, 16);
+
+                // Rank the 128 vectors by their best unquantised match, then
+                // quantise the gain of the leaders and keep the smallest error.
+                float cs[128], score[128];
+                for (int st = 0; st < 128; ++st) {
+                    const float c = dot<kUnit>(t, ys[st]);
+                    cs[st] = c;
+                    score[st] = c * c * invYy[st];
+                }
+                constexpr int kLeaders = 6;
+                int leader[kLeaders];
+                int nLeaders = 0;
+                for (int st = 0; st < 128; ++st) {
+                    if (nLeaders == kLeaders && score[st] <= score[leader[kLeaders - 1]])
+                        continue;
+                    int at = std::min(nLeaders, kLeaders - 1);
+                    while (at > 0 && score[leader[at - 1]] < score[st]) {
+                        leader[at] = leader[at - 1];
+                        --at;
+                    }
+                    leader[at] = st;
+                    if (nLeaders < kLeaders)
+                        ++nLeaders;
+                }
+                float bestErr = std::numeric_limits<float>::max();
+                int bestStart = 0, bestLevel = 0;
+                bool bestNeg = false;
+                for (int li = 0; li < nLeaders; ++li) {
+                    const int st = leader[li];
+                    const float yy = dot<kUnit>(ys[st], ys[st]);
+                    const float ac = std::fabs(cs[st]);
+                    const float want = ac / yy;
+                    int hi = 0;
+                    while (hi < lv.count - 1 && lv.gain[hi] < want)
+                        ++hi;
+                    for (int l = std::max(0, hi - 1); l <= hi; ++l) {
+                        const float g = lv.gain[l];
+                        const float err = g * g * yy - 2.0f * g * ac;
+                        if (err < bestErr) {
+                            bestErr = err;
+                            bestStart = st;
+                            bestLevel = l;
+                            bestNeg = cs[st] < 0.0f;
+                        }
+                    }
+                }
+                const int c = (-bestStart) & 127; // effective index
+                g1[k] = lv.g1[bestLevel];
+                f.cbgain[sub] = static_cast<uint8_t>(bestLevel);
+                f.cbsign[sub] = bestNeg ? 1 : 0;
+                f.cindex[sub] = static_cast<uint8_t>(bestNeg ? (c + 89) & 127 : c);
+                const float g = bestNeg ? -lv.gain[bestLevel] : lv.gain[bestLevel];
+                for (int n = 0; n < kUnit; ++n)
+                    u[n] += g * codebookSample(c, n);
             }
-            const int c = (-bestStart) & 127; // effective index
-            g1[k] = lv.g1[bestLevel];
-            f.cbgain[sub] = static_cast<uint8_t>(bestLevel);
-            f.cbsign[sub] = bestNeg ? 1 : 0;
-            f.cindex[sub] = static_cast<uint8_t>(bestNeg ? (c + 89) & 127 : c);
-            const float g = bestNeg ? -lv.gain[bestLevel] : lv.gain[bestLevel];
-            for (int n = 0; n < kUnit; ++n)
-                u[n] += g * codebookSample(c, n);
         }
 
         // Advance the decoder model and the weighting memories.
@@ -556,20 +916,52 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized) {
     return f;
 }
 
+void Encoder::encodeReady(std::vector<Packet>& out, std::vector<float>* synthesis) {
+    while (buf_.size() - start_ >= static_cast<size_t>(kHistory + kFrameSize + kLookahead)) {
+        float syn[kFrameSize];
+        out.push_back(encodeFrame(buf_.data() + start_ + kHistory, syn));
+        if (synthesis != nullptr)
+            synthesis->insert(synthesis->end(), syn, syn + kFrameSize);
+        start_ += kFrameSize;
+        ++framesDone_;
+    }
+    // Drop what no frame will look at again, now and then.
+    if (start_ >= 8 * kFrameSize) {
+        buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(start_));
+        start_ = 0;
+    }
+}
+
+void Encoder::push(const float* samples, size_t count, std::vector<Packet>& out,
+                   std::vector<float>* synthesis) {
+    if (buf_.empty())
+        buf_.assign(kHistory, 0.0f);
+    buf_.insert(buf_.end(), samples, samples + count);
+    pushed_ += count;
+    encodeReady(out, synthesis);
+}
+
+void Encoder::finish(std::vector<Packet>& out, std::vector<float>* synthesis) {
+    if (buf_.empty())
+        buf_.assign(kHistory, 0.0f);
+    const uint64_t frames = (pushed_ + kFrameSize - 1) / kFrameSize;
+    while (framesDone_ < frames) {
+        buf_.resize(start_ + kHistory + kFrameSize + kLookahead, 0.0f);
+        encodeReady(out, synthesis);
+    }
+}
+
 std::vector<Packet> Encoder::encode(const std::vector<int16_t>& samples,
                                     std::vector<float>* synthesis) {
-    const size_t frames = (samples.size() + kFrameSize - 1) / kFrameSize;
-    std::vector<float> buf(kHistory + frames * kFrameSize + kLookahead, 0.0f);
+    std::vector<float> x(samples.size());
     for (size_t i = 0; i < samples.size(); ++i)
-        buf[kHistory + i] = samples[i] / 32768.0f;
+        x[i] = samples[i] / 32768.0f;
     std::vector<Packet> out;
-    out.reserve(frames);
+    out.reserve((samples.size() + kFrameSize - 1) / kFrameSize);
     if (synthesis != nullptr)
-        synthesis->assign(frames * kFrameSize, 0.0f);
-    for (size_t i = 0; i < frames; ++i) {
-        float* syn = synthesis != nullptr ? synthesis->data() + i * kFrameSize : nullptr;
-        out.push_back(encodeFrame(buf.data() + kHistory + i * kFrameSize, syn));
-    }
+        synthesis->clear();
+    push(x.data(), x.size(), out, synthesis);
+    finish(out, synthesis);
     return out;
 }
 

@@ -40,6 +40,24 @@ constexpr Run kFullRateLayout[] = {
     {Cindex, 15, 0, 7}, {Cbsign, 15, 0, 1},
 };
 
+// Half rate, in the same notation.
+constexpr Run kHalfRateLayout[] = {
+    {Lspv, 2, 0, 3},   {Lspv, 1, 0, 7},   {Lspv, 0, 0, 6},   {Lspv, 4, 0, 6},   {Lspv, 3, 0, 6},
+    {Lspv, 2, 3, 4},   {Cbsign, 0, 0, 1}, {Cbgain, 0, 0, 4}, {Pfrac, 0, 0, 1},  {Plag, 0, 0, 7},
+    {Pgain, 0, 0, 3},  {Plag, 1, 0, 6},   {Pgain, 1, 0, 3},  {Cindex, 0, 0, 7}, {Pgain, 2, 0, 2},
+    {Cindex, 1, 0, 7}, {Cbsign, 1, 0, 1}, {Cbgain, 1, 0, 4}, {Pfrac, 1, 0, 1},  {Plag, 1, 6, 1},
+    {Cindex, 2, 0, 2}, {Cbsign, 2, 0, 1}, {Cbgain, 2, 0, 4}, {Pfrac, 2, 0, 1},  {Plag, 2, 0, 7},
+    {Pgain, 2, 2, 1},  {Pfrac, 3, 0, 1},  {Plag, 3, 0, 7},   {Pgain, 3, 0, 3},  {Cindex, 2, 2, 5},
+    {Cindex, 3, 0, 7}, {Cbsign, 3, 0, 1}, {Cbgain, 3, 0, 4},
+};
+
+// Quarter rate.
+constexpr Run kQuarterRateLayout[] = {
+    {Lspv, 2, 0, 3},   {Lspv, 1, 0, 7},   {Lspv, 0, 0, 6},     {Lspv, 4, 0, 6},
+    {Lspv, 3, 0, 6},   {Lspv, 2, 3, 4},   {Cbgain, 3, 0, 4},   {Cbgain, 2, 0, 4},
+    {Cbgain, 1, 0, 4}, {Cbgain, 0, 0, 4}, {Reserved, 0, 0, 2}, {Cbgain, 4, 0, 4},
+};
+
 uint8_t* element(FullRateFrame& f, const Run& r) {
     switch (r.field) {
     case Lspv:
@@ -62,13 +80,11 @@ uint8_t* element(FullRateFrame& f, const Run& r) {
     return &f.reserved;
 }
 
-} // namespace
-
-FullRatePayload packFullRate(const FullRateFrame& frame) {
+template <size_t N> FullRatePayload pack(const Run (&layout)[N], const FullRateFrame& frame) {
     FullRatePayload out{};
     FullRateFrame copy = frame;
     size_t bit = 0;
-    for (const Run& r : kFullRateLayout) {
+    for (const Run& r : layout) {
         const unsigned value = (*element(copy, r) >> r.shift) & ((1u << r.length) - 1u);
         for (int i = r.length - 1; i >= 0; --i, ++bit) {
             if ((value >> i) & 1u)
@@ -78,10 +94,10 @@ FullRatePayload packFullRate(const FullRateFrame& frame) {
     return out;
 }
 
-FullRateFrame unpackFullRate(const FullRatePayload& payload) {
+template <size_t N> FullRateFrame unpack(const Run (&layout)[N], const FullRatePayload& payload) {
     FullRateFrame f;
     size_t bit = 0;
-    for (const Run& r : kFullRateLayout) {
+    for (const Run& r : layout) {
         unsigned value = 0;
         for (int i = 0; i < r.length; ++i, ++bit)
             value = (value << 1) | ((payload[bit >> 3] >> (7 - (bit & 7))) & 1u);
@@ -90,11 +106,43 @@ FullRateFrame unpackFullRate(const FullRatePayload& payload) {
     return f;
 }
 
+} // namespace
+
+FullRatePayload packFullRate(const FullRateFrame& frame) {
+    return pack(kFullRateLayout, frame);
+}
+
+FullRateFrame unpackFullRate(const FullRatePayload& payload) {
+    return unpack(kFullRateLayout, payload);
+}
+
 Packet fullRatePacket(const FullRateFrame& frame) {
     Packet p;
     p.rate = kFullRateByte;
     p.bytes = packFullRate(frame);
     return p;
+}
+
+Packet halfRatePacket(const FullRateFrame& frame) {
+    Packet p;
+    p.rate = kHalfRateByte;
+    p.bytes = pack(kHalfRateLayout, frame);
+    return p;
+}
+
+Packet quarterRatePacket(const FullRateFrame& frame) {
+    Packet p;
+    p.rate = kQuarterRateByte;
+    p.bytes = pack(kQuarterRateLayout, frame);
+    return p;
+}
+
+FullRateFrame unpackFrame(const Packet& p) {
+    if (p.rate == kHalfRateByte)
+        return unpack(kHalfRateLayout, p.bytes);
+    if (p.rate == kQuarterRateByte)
+        return unpack(kQuarterRateLayout, p.bytes);
+    return unpack(kFullRateLayout, p.bytes);
 }
 
 namespace {

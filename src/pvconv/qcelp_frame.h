@@ -44,17 +44,46 @@ struct EighthRateFrame {
     uint8_t reserved = 0;          // must stay zero, or the frame is erased
 };
 
-// One packet of a QCP file: rate byte and payload (full or eighth rate).
+// A half-rate packet is 124 bits in 16 bytes: the full-rate LSP and pitch
+// codes, and one codebook subframe (sign, 4-bit gain, index) per pitch
+// subframe. It reuses FullRateFrame: elements 0..3 of the codebook arrays.
+inline constexpr int kHalfRatePayloadBytes = 16;
+inline constexpr uint8_t kHalfRateByte = 3;
+// A quarter-rate packet is 54 bits in 7 bytes: the LSP codes and five 4-bit
+// gains of a noise excitation (cbgain[0..4] of a FullRateFrame), and two
+// reserved bits.
+inline constexpr int kQuarterRatePayloadBytes = 7;
+inline constexpr uint8_t kQuarterRateByte = 2;
+
+// Payload bytes of a rate byte (0 for an unknown one).
+inline int payloadBytes(uint8_t rate) {
+    switch (rate) {
+    case kFullRateByte:
+        return kFullRatePayloadBytes;
+    case kHalfRateByte:
+        return kHalfRatePayloadBytes;
+    case kQuarterRateByte:
+        return kQuarterRatePayloadBytes;
+    case kEighthRateByte:
+        return kEighthRatePayloadBytes;
+    default:
+        return 0;
+    }
+}
+
+// One packet of a QCP file: rate byte and payload.
 struct Packet {
     uint8_t rate = kFullRateByte;
     FullRatePayload bytes{}; // the first size() bytes are the payload
-    int size() const {
-        return rate == kFullRateByte ? kFullRatePayloadBytes : kEighthRatePayloadBytes;
-    }
+    int size() const { return payloadBytes(rate); }
     bool operator==(const Packet& o) const { return rate == o.rate && bytes == o.bytes; }
 };
 
 Packet fullRatePacket(const FullRateFrame& frame);
+Packet halfRatePacket(const FullRateFrame& frame);
+Packet quarterRatePacket(const FullRateFrame& frame);
+// Unpacks a full-, half- or quarter-rate packet.
+FullRateFrame unpackFrame(const Packet& packet);
 Packet packEighthRate(const EighthRateFrame& frame);
 EighthRateFrame unpackEighthRate(const Packet& packet);
 

@@ -25,6 +25,13 @@ extern const uint16_t kGainTimes8[61];
 // Circular excitation codebook of full-rate frames, values times 100.
 extern const int16_t kFullRateCodebook[128];
 
+// Circular excitation codebook of half-rate frames, values times 2.
+extern const int8_t kHalfRateCodebook[128];
+
+// Half of the symmetric 21-tap filter that shapes quarter-rate noise
+// (taps 0..9 and the centre tap 10).
+extern const double kQuarterNoiseFir[11];
+
 // Half of the symmetric 8-tap interpolator of the half-sample pitch lag.
 inline constexpr float kHammSinc[4] = {-0.006822f, 0.041249f, -0.143459f, 0.588863f};
 

@@ -51,10 +51,31 @@ Lspf interpolateLspf(const Lspf& prev, const Lspf& curr, int subframe) {
     return out;
 }
 
-void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16], int g1[16]) {
-    for (int i = 0; i < 16; ++i) {
+bool quarterLspfAcceptable(const Lspf& l, float margin) {
+    if (l[9] <= 0.70f + margin || l[9] >= 0.97f - margin)
+        return false;
+    for (int i = 3; i < kLpcOrder; ++i)
+        if (std::fabs(l[i] - l[i - 2]) < 0.08f + margin)
+            return false;
+    return true;
+}
+
+bool quarterGainsAcceptable(const uint8_t cbgain[5]) {
+    int prev = 0;
+    for (int i = 1; i < 5; ++i) {
+        const int diff = cbgain[i] - cbgain[i - 1];
+        if (std::abs(diff) > 10 || std::abs(diff - prev) > 12)
+            return false;
+        prev = diff;
+    }
+    return true;
+}
+
+void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16], int g1[16],
+                    int subframes) {
+    for (int i = 0; i < subframes; ++i) {
         g1[i] = 4 * f.cbgain[i];
-        if ((i & 3) == 3)
+        if (subframes == 16 && (i & 3) == 3)
             g1[i] += predictedGainOffset(g1[i - 1], g1[i - 2], g1[i - 3]);
         gain[i] = gainOfIndex(g1[i]);
         index[i] = f.cindex[i];
@@ -130,9 +151,93 @@ Lspf Decoder::eighthRatePrediction() const {
     return p;
 }
 
+int Decoder::eighthRateGainBase() const {
+    return std::clamp((prevG1_[0] + prevG1_[1]) / 2 - 5, 0, 54);
+}
+
+namespace {
+
+// One noise sample of the quarter-rate filter over raw[-20..0], accumulated
+// in float with double taps, as the decoder does.
+float quarterFir(const float* raw) {
+    float v = 0.0f;
+    for (int j = 0; j < 10; ++j)
+        v = static_cast<float>(v + tables::kQuarterNoiseFir[j] * (raw[-j] + raw[-20 + j]));
+    return static_cast<float>(v + tables::kQuarterNoiseFir[10] * raw[-10]);
+}
+
+uint16_t quarterSeed(const std::array<uint8_t, 5>& lspv) {
+    return static_cast<uint16_t>((0x0003 & lspv[4]) << 14 | (0x003F & lspv[3]) << 8 |
+                                 (0x0060 & lspv[2]) << 1 | (0x0007 & lspv[1]) << 3 |
+                                 (0x0038 & lspv[0]) >> 3);
+}
+
+} // namespace
+
+void Decoder::quarterRateNoise(const std::array<uint8_t, 5>& lspv, float out[kFrameSize]) const {
+    float raw[20 + kFrameSize];
+    std::copy(noiseMem_, noiseMem_ + 20, raw);
+    uint16_t seed = quarterSeed(lspv);
+    const float g = static_cast<float>(kNoiseScale);
+    for (int n = 0; n < kFrameSize; ++n) {
+        seed = static_cast<uint16_t>(521 * seed + 259);
+        raw[20 + n] = static_cast<float>(static_cast<int16_t>(seed));
+        out[n] = g * quarterFir(raw + 20 + n);
+    }
+}
+
+bool Decoder::decodeQuarter(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4]) {
+    const FullRateFrame f = unpackFrame(packet);
+    if (f.reserved != 0 || !quarterGainsAcceptable(f.cbgain.data()))
+        return false;
+    lspf = decodeLspf(f.lspv);
+    if (!quarterLspfAcceptable(lspf))
+        return false;
+    octaveCount_ = 0;
+    int g1[5];
+    float gain[8];
+    for (int i = 0; i < 5; ++i) {
+        g1[i] = 4 * f.cbgain[i];
+        gain[i] = gainOfIndex(g1[i]);
+    }
+    prevG1_[0] = g1[3];
+    prevG1_[1] = g1[4];
+    lastCodebookGain_ = gainOfIndex(g1[4]);
+    // Smoothing of the noise energy over eight blocks, as the decoder does it.
+    gain[7] = gain[4];
+    gain[6] = static_cast<float>(0.4 * gain[3] + 0.6 * gain[4]);
+    gain[5] = gain[3];
+    gain[4] = static_cast<float>(0.8 * gain[2] + 0.2 * gain[3]);
+    gain[3] = static_cast<float>(0.2 * gain[1] + 0.8 * gain[2]);
+    gain[2] = gain[1];
+    gain[1] = static_cast<float>(0.6 * gain[0] + 0.4 * gain[1]);
+
+    float raw[20 + kFrameSize];
+    std::copy(noiseMem_, noiseMem_ + 20, raw);
+    uint16_t seed = quarterSeed(f.lspv);
+    for (int i = 0; i < 8; ++i) {
+        const float g = static_cast<float>(gain[i] * kNoiseScale);
+        for (int k = 0; k < 20; ++k) {
+            const int n = i * 20 + k;
+            seed = static_cast<uint16_t>(521 * seed + 259);
+            raw[20 + n] = static_cast<float>(static_cast<int16_t>(seed));
+            exc[n] = g * quarterFir(raw + 20 + n);
+        }
+    }
+    std::copy(raw + kFrameSize, raw + kFrameSize + 20, noiseMem_);
+
+    // Noise frames keep no pitch: both pitch memories take the noise itself.
+    std::copy(exc + 17, exc + kFrameSize, pitchMem_);
+    std::copy(exc + 17, exc + kFrameSize, prefilterMem_);
+    for (int s = 0; s < 4; ++s)
+        lpc[s] = decoderLpc(interpolateLspf(prevLspf_, lspf, s));
+    return true;
+}
+
 bool Decoder::decodeFull(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4],
                          bool prefilter) {
-    const FullRateFrame f = unpackFullRate(packet.bytes);
+    const bool half = packet.rate == kHalfRateByte;
+    const FullRateFrame f = unpackFrame(packet);
     if (f.reserved != 0)
         return false;
     for (int s = 0; s < kPitchSubframes; ++s)
@@ -144,16 +249,23 @@ bool Decoder::decodeFull(const Packet& packet, float exc[kFrameSize], Lspf& lspf
 
     float gain[16];
     int index[16], g1[16];
-    decodeCodebook(f, gain, index, g1);
-    prevG1_[0] = g1[14];
-    prevG1_[1] = g1[15];
-    lastCodebookGain_ = gainOfIndex(g1[15]);
+    const int subframes = half ? 4 : 16;
+    decodeCodebook(f, gain, index, g1, subframes);
+    prevG1_[0] = g1[subframes - 2];
+    prevG1_[1] = g1[subframes - 1];
+    lastCodebookGain_ = gainOfIndex(g1[subframes - 1]);
     octaveCount_ = 0;
 
     float cb[kFrameSize];
-    for (int i = 0; i < 16; ++i)
-        for (int n = 0; n < kCodebookSubframeSize; ++n)
-            cb[i * 10 + n] = gain[i] * codebookSample(index[i], n);
+    if (half) {
+        for (int i = 0; i < 4; ++i)
+            for (int n = 0; n < 40; ++n)
+                cb[i * 40 + n] = gain[i] * halfCodebookSample(index[i], n);
+    } else {
+        for (int i = 0; i < 16; ++i)
+            for (int n = 0; n < kCodebookSubframeSize; ++n)
+                cb[i * 10 + n] = gain[i] * codebookSample(index[i], n);
+    }
 
     float pgain[4];
     int lag[4], frac[4];
@@ -252,8 +364,10 @@ bool Decoder::decode(const Packet& packet, float out[kFrameSize], bool prefilter
     Lspf lspf{};
     Lpc lpcs[4];
     bool ok = false;
-    if (packet.rate == kFullRateByte)
+    if (packet.rate == kFullRateByte || packet.rate == kHalfRateByte)
         ok = decodeFull(packet, exc, lspf, lpcs, prefilter);
+    else if (packet.rate == kQuarterRateByte)
+        ok = decodeQuarter(packet, exc, lspf, lpcs);
     else if (packet.rate == kEighthRateByte)
         ok = decodeEighth(packet, exc, lspf, lpcs);
     if (!ok)

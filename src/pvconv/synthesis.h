@@ -37,9 +37,19 @@ inline float codebookSample(int c, int n) {
     return 0.01f * tables::kFullRateCodebook[(n - c) & 127];
 }
 
+// Value n (0..39) of the half-rate codebook vector of effective index c.
+inline float halfCodebookSample(int c, int n) {
+    return 0.5f * tables::kHalfRateCodebook[(n - c) & 127];
+}
+
 // Signed codebook gains, effective indices and gain indices of the 16
-// codebook subframes.
-void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16], int g1[16]);
+// codebook subframes (the first 4 at half rate, which predicts no gain).
+void decodeCodebook(const FullRateFrame& f, float gain[16], int index[16], int g1[16],
+                    int subframes = 16);
+
+// The decoder's check of quarter-rate LSPs and gains; failing frames are erased.
+bool quarterLspfAcceptable(const Lspf& lspf, float margin = 0.0f);
+bool quarterGainsAcceptable(const uint8_t cbgain[5]);
 
 // Half-sample interpolation at x - 0.5, from x[-4] to x[3].
 inline float halfSample(const float* x) {
@@ -55,7 +65,7 @@ void pitchFilterFrame(float* mem, const float* in, const float gain[4], const in
                       const int frac[4], float* result);
 
 // The decoder: packets in, 160 samples each out (float, full scale 1.0).
-// Full-rate and eighth-rate packets; other rates are never written.
+// Every rate pvconv writes: full, half, quarter and eighth.
 class Decoder {
 public:
     Decoder();
@@ -71,10 +81,17 @@ public:
     const float* synthesisMemory() const { return formantMem_; } // last 10 samples
     // LSPs an eighth-rate frame predicts before its +-0.02 steps.
     Lspf eighthRatePrediction() const;
+    // Gain index an eighth-rate frame adds its 2-bit code to.
+    int eighthRateGainBase() const;
+    float lastCodebookGain() const { return lastCodebookGain_; }
+    // Unit-gain noise excitation of a quarter-rate frame with these LSP
+    // codes, from the current filter memory (8 blocks of 20 samples).
+    void quarterRateNoise(const std::array<uint8_t, 5>& lspv, float out[kFrameSize]) const;
 
 private:
     bool decodeFull(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4],
                     bool prefilter);
+    bool decodeQuarter(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4]);
     bool decodeEighth(const Packet& packet, float exc[kFrameSize], Lspf& lspf, Lpc lpc[4]);
 
     Lspf prevLspf_;
@@ -86,6 +103,7 @@ private:
     float pitchMem_[kPitchMemory + kFrameSize];
     float prefilterMem_[kPitchMemory + kFrameSize];
     float formantMem_[kLpcOrder + kFrameSize];
+    float noiseMem_[20] = {}; // last raw noise samples of the quarter-rate filter
     float postPoleMem_[kLpcOrder];
     float tiltMem_ = 0.0f;
     float agcMem_ = 0.0f;

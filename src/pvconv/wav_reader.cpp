@@ -1,5 +1,6 @@
 #include "wav_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pvconv {
@@ -13,12 +14,6 @@ uint32_t le32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-WavAudio fail(std::string why) {
-    WavAudio w;
-    w.error = std::move(why);
-    return w;
-}
-
 // Tail shared by the PCM sub-format GUID of WAVE_FORMAT_EXTENSIBLE (after its
 // two-byte format code): 0000-0010-8000-00AA00389B71.
 constexpr uint8_t kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -26,6 +21,8 @@ constexpr uint8_t kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
 
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
+// The fmt fields the reader looks at all lie in its first 40 bytes.
+constexpr size_t kFmtBytesUsed = 40;
 
 std::string hex16(unsigned v) {
     static const char digits[] = "0123456789ABCDEF";
@@ -37,50 +34,133 @@ std::string hex16(unsigned v) {
 
 } // namespace
 
-WavAudio parseWav(const uint8_t* data, size_t size) {
-    if (size < 12)
-        return fail(size >= 4 && std::memcmp(data, "RIFF", 4) != 0
+size_t MemorySource::read(uint8_t* to, size_t n) {
+    const size_t take = std::min(n, size_ - pos_);
+    if (take > 0)
+        std::memcpy(to, data_ + pos_, take);
+    pos_ += take;
+    return take;
+}
+
+bool MemorySource::seek(uint64_t offset) {
+    if (offset > size_)
+        return false;
+    pos_ = static_cast<size_t>(offset);
+    return true;
+}
+
+size_t WavStream::fill(uint8_t* to, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        const size_t r = src_.read(to + got, n - got);
+        if (r == 0)
+            break;
+        got += r;
+    }
+    consumed_ += got;
+    return got;
+}
+
+uint8_t* WavStream::buffer() {
+    if (!buf_)
+        buf_.reset(new uint8_t[kBufferSize]);
+    return buf_.get();
+}
+
+bool WavStream::skip(uint64_t n) {
+    uint8_t* scratch = buffer();
+    while (n > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(n, kBufferSize));
+        const size_t got = fill(scratch, want);
+        n -= got;
+        if (got < want)
+            return false;
+    }
+    return true;
+}
+
+bool WavStream::fail(std::string why) {
+    error_ = std::move(why);
+    return false;
+}
+
+bool WavStream::open() {
+    uint8_t head[12];
+    const size_t n = fill(head, sizeof head);
+    if (n < 12)
+        return fail(n >= 4 && std::memcmp(head, "RIFF", 4) != 0
                         ? "not a RIFF/WAVE file"
                         : "truncated file: no complete RIFF header");
-    if (std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0)
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
         return fail("not a RIFF/WAVE file");
 
-    const uint8_t* fmt = nullptr;
-    size_t fmtSize = 0;
-    bool fmtTruncated = false;
-    const uint8_t* pcm = nullptr;
-    size_t pcmSize = 0;
-    bool pcmTruncated = false;
-
     // Walk the chunks in whatever order they come; the RIFF size is not
-    // trusted, the file's real length is.
-    size_t pos = 12;
-    while (size - pos >= 8) {
-        const uint8_t* id = data + pos;
-        const uint32_t claimed = le32(data + pos + 4);
-        const size_t body = pos + 8;
-        const size_t avail = size - body;
-        const bool cut = claimed > avail;
-        const size_t len = cut ? avail : claimed;
-        if (std::memcmp(id, "fmt ", 4) == 0 && fmt == nullptr) {
-            fmt = data + body;
-            fmtSize = len;
+    // trusted, the input's real length is (when it has one).
+    const int64_t total = src_.size();
+    const bool sized = total >= 0;
+    uint8_t fmt[kFmtBytesUsed] = {};
+    bool haveFmt = false, fmtTruncated = false;
+    uint64_t fmtSize = 0;
+    bool haveData = false, dataCut = false;
+    uint64_t dataPos = 0, dataLen = 0;
+    uint64_t pos = 12;
+    for (;;) {
+        if (sized && static_cast<uint64_t>(total) - pos < 8)
+            break;
+        uint8_t h[8];
+        if (fill(h, 8) < 8)
+            break;
+        const uint32_t claimed = le32(h + 4);
+        const uint64_t body = pos + 8;
+        uint64_t len = claimed;
+        bool cut = false;
+        if (sized) {
+            const uint64_t avail = static_cast<uint64_t>(total) - body;
+            cut = claimed > avail;
+            len = cut ? avail : claimed;
+        }
+        uint64_t taken = 0; // bytes of the body read already
+        if (std::memcmp(h, "fmt ", 4) == 0 && !haveFmt) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(len, kFmtBytesUsed));
+            const size_t got = fill(fmt, want);
+            taken = got;
+            haveFmt = true;
+            if (got < want) // a stream that ends inside fmt
+                cut = true;
+            fmtSize = got < want ? got : len;
             fmtTruncated = cut;
-        } else if (std::memcmp(id, "data", 4) == 0 && pcm == nullptr) {
-            pcm = data + body;
-            pcmSize = len;
-            pcmTruncated = cut;
+            if (haveData)
+                break;
+        } else if (std::memcmp(h, "data", 4) == 0 && !haveData) {
+            haveData = true;
+            dataPos = body;
+            dataLen = len;
+            dataCut = cut;
+            if (haveFmt)
+                break; // the samples follow right here
+            if (!sized)
+                return fail("data chunk before fmt chunk in an input that cannot seek");
         }
         if (cut)
             break;
         // Chunks of odd size are followed by one pad byte.
-        const size_t next = static_cast<size_t>(claimed) + (claimed & 1u);
-        if (next >= size - body)
-            break;
-        pos = body + next;
+        const uint64_t next = static_cast<uint64_t>(claimed) + (claimed & 1u);
+        if (sized) {
+            if (next >= static_cast<uint64_t>(total) - body)
+                break;
+            pos = body + next;
+            if (!src_.seek(pos))
+                break;
+        } else {
+            if (!skip(next - taken))
+                break;
+            pos = body + next;
+        }
     }
+    if (!src_.error().empty())
+        return fail("read error: " + src_.error());
 
-    if (fmt == nullptr)
+    if (!haveFmt)
         return fail("no fmt chunk: not a usable WAVE file");
     if (fmtSize < 16)
         return fail(fmtTruncated ? "truncated file: fmt chunk cut short" : "fmt chunk too short");
@@ -112,23 +192,75 @@ WavAudio parseWav(const uint8_t* data, size_t size) {
         return fail("block align " + std::to_string(blockAlign) + " does not match " +
                     std::to_string(bits) + "-bit mono");
 
-    if (pcm == nullptr)
+    if (!haveData)
         return fail("no data chunk");
+    if (sized && !src_.seek(dataPos))
+        return fail("read error: cannot seek to the data chunk");
 
-    WavAudio w;
-    w.bitsPerSample = bits;
-    w.dataTruncated = pcmTruncated;
-    const size_t count = pcmSize / blockAlign;
-    if (count == 0)
-        return fail(pcmTruncated ? "truncated file: data chunk holds no samples"
-                                 : "no audio: data chunk is empty");
-    w.samples.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        if (bits == 8)
-            w.samples[i] = static_cast<int16_t>((pcm[i] - 128) * 256);
-        else
-            w.samples[i] = static_cast<int16_t>(le16(pcm + 2 * i));
+    bits_ = bits;
+    truncated_ = dataCut;
+    dataLeft_ = dataLen;
+    if (dataLen / blockAlign == 0)
+        return fail(dataCut ? "truncated file: data chunk holds no samples"
+                            : "no audio: data chunk is empty");
+    refill();
+    if (!src_.error().empty())
+        return fail("read error: " + src_.error());
+    if (bufLen_ < static_cast<size_t>(blockAlign))
+        return fail("truncated file: data chunk holds no samples");
+    return true;
+}
+
+size_t WavStream::refill() {
+    // Keep a partial sample, then top the buffer up from the data chunk.
+    uint8_t* b = buffer();
+    const size_t keep = bufLen_ - bufPos_;
+    std::memmove(b, b + bufPos_, keep);
+    bufPos_ = 0;
+    bufLen_ = keep;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize - keep, dataLeft_));
+    const size_t got = fill(b + keep, want);
+    dataLeft_ -= got;
+    bufLen_ += got;
+    if (got < want) {
+        truncated_ = truncated_ || src_.error().empty();
+        dataLeft_ = 0;
     }
+    return got;
+}
+
+size_t WavStream::read(int16_t* out, size_t max) {
+    const size_t width = static_cast<size_t>(bits_ / 8);
+    if (width == 0)
+        return 0;
+    if (bufLen_ - bufPos_ < width && dataLeft_ > 0)
+        refill();
+    const size_t count = std::min(max, (bufLen_ - bufPos_) / width);
+    const uint8_t* p = buffer() + bufPos_;
+    for (size_t i = 0; i < count; ++i) {
+        if (width == 1)
+            out[i] = static_cast<int16_t>((p[i] - 128) * 256);
+        else
+            out[i] = static_cast<int16_t>(le16(p + 2 * i));
+    }
+    bufPos_ += count * width;
+    return count;
+}
+
+WavAudio parseWav(const uint8_t* data, size_t size) {
+    MemorySource src(data, size);
+    WavStream stream(src);
+    WavAudio w;
+    if (!stream.open()) {
+        w.error = stream.error();
+        return w;
+    }
+    int16_t block[4096];
+    size_t got;
+    while ((got = stream.read(block, 4096)) > 0)
+        w.samples.insert(w.samples.end(), block, block + got);
+    w.bitsPerSample = stream.bitsPerSample();
+    w.dataTruncated = stream.dataTruncated();
     w.ok = true;
     return w;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,73 @@ namespace pvconv {
 
 // What the reader accepts: 8000 Hz mono PCM, 8-bit unsigned or 16-bit signed.
 inline constexpr uint32_t kRequiredRate = 8000;
+
+// Where the reader's bytes come from: a file, a pipe or memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to n bytes; returns how many (0 at the end or on an error).
+    virtual size_t read(uint8_t* to, size_t n) = 0;
+    // Total length when known (a regular file, memory), else -1.
+    virtual int64_t size() const { return -1; }
+    // Moves to an absolute offset; only when size() is known.
+    virtual bool seek(uint64_t offset) = 0;
+    // Set when read() stopped on an error rather than at the end.
+    virtual const std::string& error() const = 0;
+};
+
+class MemorySource : public ByteSource {
+public:
+    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    size_t read(uint8_t* to, size_t n) override;
+    int64_t size() const override { return static_cast<int64_t>(size_); }
+    bool seek(uint64_t offset) override;
+    const std::string& error() const override { return error_; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+    std::string error_;
+};
+
+// Reads the header of a RIFF/WAVE file, then streams its samples. Only a
+// small bounded prefix is read before a non-WAV input is refused, and the
+// memory used does not grow with the file.
+class WavStream {
+public:
+    explicit WavStream(ByteSource& source) : src_(source) {}
+    // Reads and checks the header and the first block of samples; false with
+    // error() set when the input is not usable.
+    bool open();
+    // Up to max samples (16-bit scale, 8-bit input widened); 0 at the end.
+    size_t read(int16_t* out, size_t max);
+
+    const std::string& error() const { return error_; }
+    int bitsPerSample() const { return bits_; }
+    // The data chunk claimed more than the file holds (known at the latest
+    // once read() has returned 0).
+    bool dataTruncated() const { return truncated_; }
+    // Bytes taken from the source so far.
+    uint64_t bytesRead() const { return consumed_; }
+
+private:
+    size_t fill(uint8_t* to, size_t n); // reads until n bytes or the end
+    bool skip(uint64_t n);
+    bool fail(std::string why);
+    size_t refill();
+
+    ByteSource& src_;
+    std::string error_;
+    int bits_ = 0;
+    bool truncated_ = false;
+    uint64_t consumed_ = 0;
+    uint64_t dataLeft_ = 0; // bytes of the data chunk not yet taken from the source
+    static constexpr size_t kBufferSize = 65536;
+    uint8_t* buffer(); // allocated on first use: most refusals never need it
+    std::unique_ptr<uint8_t[]> buf_;
+    size_t bufPos_ = 0, bufLen_ = 0;
+};
 
 struct WavAudio {
     bool ok = false;
@@ -18,8 +86,8 @@ struct WavAudio {
     bool dataTruncated = false; // the data chunk claimed more than the file holds
 };
 
-// Parses a whole RIFF/WAVE file held in memory. Never reads outside
-// [data, data + size) and never throws on bad input.
+// Parses a whole RIFF/WAVE file held in memory through WavStream. Never
+// reads outside [data, data + size) and never throws on bad input.
 WavAudio parseWav(const uint8_t* data, size_t size);
 
 } // namespace pvconv

@@ -6,7 +6,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace testutil {
 
@@ -92,6 +94,57 @@ std::vector<int16_t> tones(const std::vector<double>& hz, double amplitude, int 
         s[static_cast<size_t>(n)] = static_cast<int16_t>(amplitude * v / hz.size());
     }
     return s;
+}
+
+std::vector<int16_t> pinnedSignal() {
+    std::vector<int16_t> s(16000);
+    std::mt19937 rng(7);
+    for (int n = 0; n < 16000; ++n) {
+        const double env = 0.5 - 0.5 * std::cos(2.0 * pvconv::kPi * n / 4000.0);
+        double v = env * (6000.0 * std::sin(2.0 * pvconv::kPi * 190.0 * n / 8000.0) +
+                          3000.0 * std::sin(2.0 * pvconv::kPi * 1210.0 * n / 8000.0));
+        if (n >= 9600 && n < 11200)
+            v = 0.0;
+        else if (n >= 11200)
+            v += static_cast<double>(static_cast<int>(rng() % 2001) - 1000);
+        s[static_cast<size_t>(n)] = static_cast<int16_t>(std::lround(v));
+    }
+    return s;
+}
+
+std::vector<int16_t> variableSignal() {
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const int count = 8000 * 3;
+    std::vector<int16_t> s(static_cast<size_t>(count));
+    double phase = 0.0;
+    for (int n = 0; n < count; ++n) {
+        const double t = n / 8000.0;
+        phase += (120.0 + 20.0 * std::sin(2.0 * pvconv::kPi * t)) / 8000.0;
+        double v = 0.0;
+        for (int k = 1; k < 12; ++k)
+            v += std::sin(2.0 * pvconv::kPi * k * phase) / k;
+        double x = 30.0 * noise(rng);
+        if (t < 0.6)
+            x += 6000.0 * v;
+        else if (t < 1.1)
+            x += 6000.0 * v * std::exp(-(t - 0.6) * 9.0);
+        else if (t >= 1.6 && t < 2.0)
+            x += 120.0 * noise(rng);
+        else if (t >= 2.2 && t < 2.7)
+            x += 5000.0 * v;
+        s[static_cast<size_t>(n)] = static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
+    }
+    return s;
+}
+
+uint64_t fnv1a(const uint8_t* data, size_t size) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < size; ++i) {
+        h ^= data[i];
+        h *= 1099511628211ull;
+    }
+    return h;
 }
 
 Decoded ffmpegDecode(const QString& qcpPath) {

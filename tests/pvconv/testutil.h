@@ -49,6 +49,16 @@ struct Decoded {
 // every packet of any QCP file; that line is not a bad frame and is ignored.
 Decoded ffmpegDecode(const QString& qcpPath);
 
+// Two seconds of enveloped tones, a pause of digital silence and tones in
+// noise: the input whose full-rate output the tests pin.
+std::vector<int16_t> pinnedSignal();
+// Three seconds over a quiet room noise: a voiced sound, its fading end,
+// a quiet unvoiced sound and a second voiced sound, so that variable rate
+// uses all four rates.
+std::vector<int16_t> variableSignal();
+// FNV-1a, 64 bits.
+uint64_t fnv1a(const uint8_t* data, size_t size);
+
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 

@@ -99,8 +99,10 @@ private Q_SLOTS:
     void packingRoundTrips();
     void packingFillsExactly266Bits();
     void eighthRatePackingRoundTrips();
+    void halfAndQuarterRatePacking();
     void lspConversionsRoundTrip();
     void lspDecodingFollowsTheCodebooks();
+    void decoderMatchesFfmpeg_data();
     void decoderMatchesFfmpeg();
     void encoderSearchesOnTheDecoderSynthesis_data();
     void encoderSearchesOnTheDecoderSynthesis();
@@ -166,6 +168,54 @@ void TestBitstream::eighthRatePackingRoundTrips() {
     QCOMPARE(int(packEighthRate(one).bytes[0]), 0xC0);
 }
 
+void TestBitstream::halfAndQuarterRatePacking() {
+    // Round trips, and with every field at its maximum the runs fill exactly
+    // 124 (half) and 54 (quarter) bits: nothing overlaps, nothing is left out.
+    std::mt19937 rng(9);
+    for (int t = 0; t < 1000; ++t) {
+        FullRateFrame f = randomFrame(rng), h, q;
+        h.lspv = q.lspv = f.lspv;
+        h.plag = f.plag;
+        h.pfrac = f.pfrac;
+        h.pgain = f.pgain;
+        for (size_t i = 0; i < 4; ++i) {
+            h.cbsign[i] = f.cbsign[i];
+            h.cbgain[i] = static_cast<uint8_t>(f.cbgain[i] & 15u);
+            h.cindex[i] = f.cindex[i];
+        }
+        for (size_t i = 0; i < 5; ++i)
+            q.cbgain[i] = static_cast<uint8_t>(rng() & 15u);
+        const Packet hp = halfRatePacket(h), qp = quarterRatePacket(q);
+        QCOMPARE(hp.size(), 16);
+        QCOMPARE(qp.size(), 7);
+        QVERIFY(sameFrame(unpackFrame(hp), h));
+        QVERIFY(sameFrame(unpackFrame(qp), q));
+    }
+    FullRateFrame f;
+    for (int i = 0; i < 5; ++i)
+        f.lspv[i] = static_cast<uint8_t>((1u << kLspvBits[i]) - 1u);
+    for (size_t i = 0; i < 4; ++i) {
+        f.plag[i] = 127;
+        f.pfrac[i] = 1;
+        f.pgain[i] = 7;
+        f.cbsign[i] = 1;
+        f.cbgain[i] = 15;
+        f.cindex[i] = 127;
+    }
+    f.cbgain[4] = 15;
+    const Packet h = halfRatePacket(f);
+    QCOMPARE(popcount(h.bytes), 124);
+    QCOMPARE(h.bytes[15] & 0x0F, 0);
+    f.reserved = 3;
+    const Packet q = quarterRatePacket(f);
+    QCOMPARE(popcount(q.bytes), 54);
+    QCOMPARE(q.bytes[6] & 0x03, 0);
+    // The gain of the fifth quarter-rate subframe comes last, after the reserved bits.
+    FullRateFrame last;
+    last.cbgain[4] = 9;
+    QCOMPARE(int(quarterRatePacket(last).bytes[6]), 9 << 2);
+}
+
 void TestBitstream::lspConversionsRoundTrip() {
     // LSPs spread over the band as speech has them; float LPC cannot hold
     // ten roots crowded into a narrow band to this precision.
@@ -207,12 +257,24 @@ void TestBitstream::lspDecodingFollowsTheCodebooks() {
     QVERIFY(!lspfAcceptable(crowded));
 }
 
+void TestBitstream::decoderMatchesFfmpeg_data() {
+    QTest::addColumn<bool>("variable");
+    QTest::newRow("full rate") << false;
+    QTest::newRow("variable rate") << true;
+}
+
 void TestBitstream::decoderMatchesFfmpeg() {
     // Our decoder model, post-filters included, must reproduce what ffmpeg
     // plays from our packets: any table, layout or filter mistake shows here.
-    const std::vector<int16_t> input = mixedSignal(15000);
-    Encoder enc;
+    QFETCH(bool, variable);
+    const std::vector<int16_t> input = variable ? testutil::variableSignal() : mixedSignal(15000);
+    EncoderOptions opt;
+    opt.variableRate = variable;
+    Encoder enc(opt);
     const std::vector<Packet> packets = enc.encode(input);
+    int count[5] = {};
+    for (const Packet& p : packets)
+        ++count[p.rate];
     QTemporaryDir dir;
     const QString qcp = dir.filePath(QStringLiteral("mixed.qcp"));
     QVERIFY(writeFileAtomically(qcp.toStdString(), buildQcp(packets)).empty());
@@ -220,8 +282,13 @@ void TestBitstream::decoderMatchesFfmpeg() {
     QVERIFY2(d.ok, qPrintable(d.log));
     QVERIFY2(d.badLines.isEmpty(), qPrintable(d.badLines.join(QLatin1Char('\n'))));
     QCOMPARE(d.samples.size(), packets.size() * kFrameSize);
-    QVERIFY(eighthRateCount(packets) >= 10); // the silent stretch
-    QVERIFY(eighthRateCount(packets) <= 25);
+    if (variable) {
+        for (uint8_t r : {kFullRateByte, kHalfRateByte, kQuarterRateByte, kEighthRateByte})
+            QVERIFY2(count[r] >= 3, qPrintable(QStringLiteral("rate %1: %2").arg(r).arg(count[r])));
+    } else {
+        QVERIFY(eighthRateCount(packets) >= 10); // the silent stretch
+        QVERIFY(eighthRateCount(packets) <= 25);
+    }
 
     Decoder dec;
     double signal = 0.0, diff = 0.0;
@@ -243,19 +310,25 @@ void TestBitstream::decoderMatchesFfmpeg() {
 
 void TestBitstream::encoderSearchesOnTheDecoderSynthesis_data() {
     QTest::addColumn<bool>("prefilter");
-    QTest::newRow("with the pitch pre-filter") << true;
-    QTest::newRow("bare synthesis") << false;
+    QTest::addColumn<bool>("variable");
+    QTest::newRow("with the pitch pre-filter") << true << false;
+    QTest::newRow("bare synthesis") << false << false;
+    QTest::newRow("variable rate, pre-filter") << true << true;
+    QTest::newRow("variable rate, bare") << false << true;
 }
 
 void TestBitstream::encoderSearchesOnTheDecoderSynthesis() {
     // What the encoder believes the decoder synthesises while it searches
     // must be what the decoder does synthesise from the packets.
     QFETCH(bool, prefilter);
+    QFETCH(bool, variable);
     EncoderOptions opt;
     opt.trackPrefilter = prefilter;
+    opt.variableRate = variable;
     Encoder enc(opt);
     std::vector<float> model;
-    const std::vector<Packet> packets = enc.encode(mixedSignal(15000), &model);
+    const std::vector<Packet> packets =
+        enc.encode(variable ? testutil::variableSignal() : mixedSignal(15000), &model);
     QCOMPARE(model.size(), packets.size() * kFrameSize);
     Decoder dec;
     double signal = 0.0, diff = 0.0;

@@ -9,6 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace testutil;
 
 namespace {
@@ -26,6 +32,28 @@ QStringList nonEmptyLines(const QByteArray& text) {
 // Makes the named clip with espeak-ng or sox; returns false if the tool failed.
 bool makeClip(const QString& kind, const QString& path, const QString& scratch) {
     const QString raw = scratch + QStringLiteral("/speech22k.wav");
+    if (kind == QLatin1String("pauses")) {
+        // Phrases with pauses over a quiet room noise (about -60 dBFS).
+        const QString room = scratch + QStringLiteral("/room.wav");
+        const QString talk = scratch + QStringLiteral("/talk.wav");
+        const Run s = run(QStringLiteral("espeak-ng"),
+                          {QStringLiteral("-g"), QStringLiteral("12"), QStringLiteral("-w"), raw,
+                           QStringLiteral("Well, let me think. The train leaves at ten. "
+                                          "We shall see, shall we not?")});
+        const Run a = run(QStringLiteral("sox"),
+                          {raw, QStringLiteral("-r"), QStringLiteral("8000"), QStringLiteral("-c"),
+                           QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), talk});
+        const Run b =
+            run(QStringLiteral("sox"),
+                {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
+                 QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
+                 QStringLiteral("16"), room, QStringLiteral("synth"), QStringLiteral("6"),
+                 QStringLiteral("pinknoise"), QStringLiteral("vol"), QStringLiteral("0.002")});
+        const Run m = run(QStringLiteral("sox"),
+                          {QStringLiteral("-m"), talk, room, path, QStringLiteral("trim"),
+                           QStringLiteral("0"), QStringLiteral("6")});
+        return s.exitCode == 0 && a.exitCode == 0 && b.exitCode == 0 && m.exitCode == 0;
+    }
     if (kind.startsWith(QLatin1String("speech"))) {
         const Run s = run(QStringLiteral("espeak-ng"),
                           {QStringLiteral("-w"), raw,
@@ -67,6 +95,34 @@ std::vector<int16_t> samplesOfWav(const QString& path) {
     return w.samples;
 }
 
+// Starts pvconv with args (stdout and stderr to /dev/null); returns its pid.
+pid_t spawn(const QStringList& args) {
+    std::vector<QByteArray> store;
+    store.push_back(kPvconv.toLocal8Bit());
+    for (const QString& a : args)
+        store.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : store)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// A WAV header claiming `seconds` of 16-bit samples.
+QByteArray wavHeader(double seconds) {
+    const auto bytes = static_cast<uint32_t>(seconds * 8000) * 2;
+    return QByteArray("RIFF", 4) + le32(36 + bytes) + QByteArray("WAVE", 4) +
+           chunk("fmt ", fmtBody(1, 1, 8000, 16)) + QByteArray("data", 4) + le32(bytes);
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -84,6 +140,13 @@ private Q_SLOTS:
     void rejectsBadInputs_data();
     void rejectsBadInputs();
     void failedWriteLeavesNoFile();
+    void fullRateKeepsThePinnedOutput();
+    void dcOffsetIsRemoved();
+    void refusesANonWavAfterAShortPrefix();
+    void temporaryFileNeverFollowsALink();
+    void signalLeavesNoPartFile_data();
+    void signalLeavesNoPartFile();
+    void longInputKeepsMemoryBounded();
 };
 
 void TestCli::helpAndVersion() {
@@ -117,18 +180,29 @@ void TestCli::usageErrors() {
 
 void TestCli::convertsRecordings_data() {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<double>("minSegSnr");
     QTest::addColumn<double>("maxLsd");
     // Floors well below what the encoder reaches (see docs/pvconv.md), high
-    // enough that a broken search, table or packing falls through.
-    QTest::newRow("espeak-ng speech, 16-bit") << QStringLiteral("speech16") << 4.0 << 11.0;
-    QTest::newRow("espeak-ng speech, 8-bit") << QStringLiteral("speech8") << 4.0 << 11.0;
-    QTest::newRow("sox tone") << QStringLiteral("tone") << 15.0 << 30.0;
-    QTest::newRow("sox chord") << QStringLiteral("chord") << 8.0 << 30.0;
+    // enough that a broken search, table or packing falls through. Without
+    // options pvconv codes at variable rate; ffmpeg must take every packet
+    // of every rate without a warning.
+    const QStringList none, full = {QStringLiteral("--full-rate")};
+    QTest::newRow("espeak-ng speech, 16-bit") << QStringLiteral("speech16") << none << 4.0 << 11.0;
+    QTest::newRow("espeak-ng speech, 8-bit") << QStringLiteral("speech8") << none << 4.0 << 11.0;
+    QTest::newRow("speech with pauses over room noise")
+        << QStringLiteral("pauses") << none << 4.0 << 11.0;
+    QTest::newRow("sox tone") << QStringLiteral("tone") << none << 15.0 << 30.0;
+    QTest::newRow("sox chord") << QStringLiteral("chord") << none << 8.0 << 30.0;
+    QTest::newRow("espeak-ng speech, full rate")
+        << QStringLiteral("speech16") << full << 4.0 << 11.0;
+    QTest::newRow("speech with pauses, full rate")
+        << QStringLiteral("pauses") << full << 4.0 << 11.0;
 }
 
 void TestCli::convertsRecordings() {
     QFETCH(QString, kind);
+    QFETCH(QStringList, options);
     QFETCH(double, minSegSnr);
     QFETCH(double, maxLsd);
     QTemporaryDir dir, scratch;
@@ -137,10 +211,15 @@ void TestCli::convertsRecordings() {
     const std::vector<int16_t> input = samplesOfWav(wav);
     QVERIFY(!input.empty());
 
-    const Run r = run(kPvconv, {wav});
+    const Run r = run(kPvconv, options + QStringList{wav});
     QVERIFY2(r.exitCode == 0, r.err.constData());
     QVERIFY(r.err.isEmpty());
     QCOMPARE(nonEmptyLines(r.out).size(), 1);
+    const QByteArray start = QByteArray("pvconv: ").append(wav.toLocal8Bit()).append(" -> ");
+    QVERIFY(r.out.startsWith(start));
+    qInfo("%s", r.out.trimmed().constData());
+    if (kind == QLatin1String("pauses") && options.isEmpty()) // the pauses are noise
+        QVERIFY2(!r.out.contains(" 0 eighth rate"), r.out.constData());
     QCOMPARE(entries(dir.path()),
              (QStringList{QStringLiteral("temp.qcp"), QStringLiteral("temp.wav")}));
 
@@ -243,6 +322,203 @@ void TestCli::failedWriteLeavesNoFile() {
     QVERIFY(r.exitCode != 0);
     QCOMPARE(nonEmptyLines(r.err).size(), 1);
     QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("x.qcp"), QStringLiteral("x.wav")}));
+}
+
+void TestCli::fullRateKeepsThePinnedOutput() {
+    // The same checksum as the encoder's pin: --full-rate --keep-dc writes
+    // what pvconv wrote before variable rate and DC removal existed.
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("pin.wav"));
+    QVERIFY(writeFile(wav, wav16(pinnedSignal())));
+    const Run r = run(kPvconv, {QStringLiteral("--full-rate"), QStringLiteral("--keep-dc"), wav});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QByteArray q = readFile(dir.filePath(QStringLiteral("pin.qcp")));
+    QCOMPARE(q.size(), 3384);
+    QCOMPARE(fnv1a(reinterpret_cast<const uint8_t*>(q.constData()), size_t(q.size())),
+             uint64_t(0xaca49b35f92b661full));
+}
+
+void TestCli::dcOffsetIsRemoved() {
+    // Speech with a DC offset of 10 % of full scale scores, against the
+    // clean speech, within 0.5 dB of the clean speech's own score; the DC
+    // removal costs clean speech at most 0.3 dB.
+    QTemporaryDir dir, scratch;
+    const QString clean = dir.filePath(QStringLiteral("clean.wav"));
+    const QString dc = dir.filePath(QStringLiteral("dc.wav"));
+    QVERIFY(makeClip(QStringLiteral("speech16"), clean, scratch.path()));
+    const Run s =
+        run(QStringLiteral("sox"), {clean, dc, QStringLiteral("dcshift"), QStringLiteral("0.1")});
+    QVERIFY2(s.exitCode == 0, s.err.constData());
+    const std::vector<int16_t> reference = samplesOfWav(clean);
+    auto score = [&](const QString& wav, const QStringList& options) {
+        const Run r = run(kPvconv, options + QStringList{wav});
+        if (r.exitCode != 0)
+            return -100.0;
+        QString qcp = wav;
+        qcp.replace(QLatin1String(".wav"), QLatin1String(".qcp"));
+        const Decoded d = ffmpegDecode(qcp);
+        return d.ok ? pvconv::measureQuality(reference, d.samples).segSnrDb : -100.0;
+    };
+    const QStringList full = {QStringLiteral("--full-rate")};
+    const double cleanScore = score(clean, {}), dcScore = score(dc, {});
+    const double keptDc = score(dc, {QStringLiteral("--keep-dc")});
+    const double cleanFull = score(clean, full);
+    const double before = score(clean, full + QStringList{QStringLiteral("--keep-dc")});
+    qInfo("clean %.2f dB, with DC %.2f dB (kept: %.2f dB); full rate %.2f dB, before DC removal "
+          "%.2f dB",
+          cleanScore, dcScore, keptDc, cleanFull, before);
+    QVERIFY2(std::fabs(dcScore - cleanScore) <= 0.5, qPrintable(QString::number(dcScore)));
+    QVERIFY2(keptDc < cleanScore - 5.0, qPrintable(QString::number(keptDc)));
+    QVERIFY2(cleanFull >= before - 0.3, qPrintable(QString::number(cleanFull)));
+}
+
+void TestCli::refusesANonWavAfterAShortPrefix() {
+    QTemporaryDir dir;
+    // A sparse 300 MB file of garbage.
+    const QString big = dir.filePath(QStringLiteral("big.wav"));
+    QVERIFY(writeFile(big, QByteArray("MZ\x90\x00 not audio at all")));
+    QVERIFY(QFile::resize(big, qint64(300) << 20));
+    const Run r = run(kPvconv, {big});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("not a RIFF/WAVE file"), r.err.constData());
+
+    // Through a FIFO, counting what pvconv takes: the writer meets a closed
+    // pipe once pvconv has refused the input, after at most the pipe's buffer.
+    const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const pid_t pid = spawn({fifo});
+    QVERIFY(pid > 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Opened without blocking (ENXIO until pvconv has opened its end), so
+    // that a pvconv that never comes cannot hang the test.
+    int fd = -1;
+    QElapsedTimer waited;
+    waited.start();
+    while (fd < 0 && waited.elapsed() < 20000) {
+        fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0)
+            QTest::qSleep(5);
+    }
+    QVERIFY(fd >= 0);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const QByteArray garbage(65536, 'g');
+    qint64 written = 0;
+    bool closed = false;
+    while (written < (qint64(300) << 20)) {
+        const ssize_t w = ::write(fd, garbage.constData(), size_t(garbage.size()));
+        if (w < 0) {
+            closed = errno == EPIPE;
+            break;
+        }
+        written += w;
+    }
+    ::close(fd);
+    int status = 0;
+    QCOMPARE(waitpid(pid, &status, 0), pid);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    QVERIFY(closed);
+    QVERIFY2(written <= 4 * 65536, qPrintable(QString::number(written)));
+}
+
+void TestCli::temporaryFileNeverFollowsALink() {
+    // Every name pvconv may take for its temporary file is a planted link to
+    // a file of someone else's: none is followed, and with all taken the
+    // conversion fails cleanly; with one name free it succeeds.
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    QVERIFY(writeFile(victim, QByteArray("keep")));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("x.wav")), wav16(tones({500.0}, 8000.0, 1600))));
+    const QByteArray target = QFile::encodeName(victim);
+    for (int i = 0; i < 10000; ++i) {
+        const QString link =
+            dir.filePath(QStringLiteral("x.qcp.part%1").arg(i, 4, 10, QLatin1Char('0')));
+        QVERIFY(symlink(target.constData(), QFile::encodeName(link).constData()) == 0);
+    }
+    const Run full = run(kPvconv, {dir.filePath(QStringLiteral("x.wav"))});
+    QCOMPARE(full.exitCode, 1);
+    QCOMPARE(nonEmptyLines(full.err).size(), 1);
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("x.qcp"))));
+    QCOMPARE(readFile(victim), QByteArray("keep"));
+
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("x.qcp.part4242"))));
+    const Run one = run(kPvconv, {dir.filePath(QStringLiteral("x.wav"))});
+    QVERIFY2(one.exitCode == 0, one.err.constData());
+    QCOMPARE(readFile(victim), QByteArray("keep"));
+    const QFileInfo out(dir.filePath(QStringLiteral("x.qcp")));
+    QVERIFY(out.exists() && !out.isSymLink());
+    QCOMPARE(entries(dir.path()).size(), 10000 - 1 + 3);
+    const Decoded d = ffmpegDecode(out.filePath());
+    QVERIFY2(d.ok && d.badLines.isEmpty(), qPrintable(d.log));
+}
+
+void TestCli::signalLeavesNoPartFile_data() {
+    QTest::addColumn<int>("sig");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestCli::signalLeavesNoPartFile() {
+    QFETCH(int, sig);
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("long.wav"));
+    // Ten minutes of tones: long enough to be caught in the middle.
+    std::vector<int16_t> s = tones({180.0, 730.0, 1450.0}, 12000.0, 8000 * 600);
+    QVERIFY(writeFile(wav, wav16(s)));
+    const pid_t pid = spawn({wav});
+    QVERIFY(pid > 0);
+    QElapsedTimer t;
+    t.start();
+    bool sawPart = false;
+    while (!sawPart && t.elapsed() < 20000) {
+        for (const QString& e : entries(dir.path()))
+            sawPart = sawPart || e.contains(QLatin1String(".part"));
+        if (!sawPart)
+            QTest::qSleep(5);
+    }
+    QVERIFY(sawPart);
+    QTest::qSleep(50);
+    QCOMPARE(kill(pid, sig), 0);
+    int status = 0;
+    QCOMPARE(waitpid(pid, &status, 0), pid);
+    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == sig, qPrintable(QString::number(status)));
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("long.wav")});
+}
+
+void TestCli::longInputKeepsMemoryBounded() {
+    // Over thirty minutes of digital silence in a sparse file: the conversion
+    // streams, so its peak memory stays small (generous: ASan inflates it).
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("long.wav"));
+    const QByteArray header = wavHeader(1900.0);
+    QVERIFY(writeFile(wav, header));
+    QVERIFY(QFile::resize(wav, header.size() + qint64(1900) * 8000 * 2));
+    // The child's own high-water mark, read while it runs: its rusage
+    // would also count the pages of this test process it was forked from.
+    const pid_t pid = spawn({wav});
+    QVERIFY(pid > 0);
+    const QString statusFile = QStringLiteral("/proc/%1/status").arg(pid);
+    long peakKb = 0;
+    int status = 0;
+    const QString exe = QStringLiteral("/proc/%1/exe").arg(pid);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        // Before its exec the child is still a copy of this process.
+        if (QFileInfo(exe).canonicalFilePath() != QFileInfo(kPvconv).canonicalFilePath()) {
+            QTest::qSleep(1);
+            continue;
+        }
+        const QList<QByteArray> lines = readFile(statusFile).split('\n');
+        for (const QByteArray& line : lines)
+            if (line.startsWith("VmHWM:"))
+                peakKb = std::max(peakKb, line.mid(6).trimmed().split(' ').first().toLong());
+        QTest::qSleep(10);
+    }
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    qInfo("peak RSS %ld kB", peakKb);
+    QVERIFY(peakKb > 0);
+    QVERIFY2(peakKb < 64 * 1024, qPrintable(QString::number(peakKb)));
+    // 95 000 packets, each a rate byte and three bytes of eighth rate.
+    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("long.qcp"))).size(), qint64(194 + 95000 * 4));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

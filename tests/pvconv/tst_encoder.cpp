@@ -1,5 +1,6 @@
 // The encoder in-process: packet count, acceptance of every frame by the
 // decoder, the QCP layout, and quality through ffmpeg on generated signals.
+#include "converter.h"
 #include "encoder.h"
 #include "qcp_writer.h"
 #include "quality.h"
@@ -43,15 +44,21 @@ struct Encoded {
     Decoded decoded;
 };
 
-Encoded encodeAndDecode(const std::vector<int16_t>& input) {
+Encoded encodeAndDecode(const std::vector<int16_t>& input, bool variable = false) {
     Encoded e;
-    Encoder enc;
+    EncoderOptions opt;
+    opt.variableRate = variable;
+    Encoder enc(opt);
     e.packets = enc.encode(input);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("clip.qcp"));
     if (writeFileAtomically(path.toStdString(), buildQcp(e.packets)).empty())
         e.decoded = ffmpegDecode(path);
     return e;
+}
+
+int q16(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8);
 }
 
 uint32_t u32At(const std::vector<uint8_t>& b, size_t at) {
@@ -69,8 +76,12 @@ private Q_SLOTS:
     void everyFrameIsAccepted_data();
     void everyFrameIsAccepted();
     void encodingIsRepeatable();
+    void fullRateOutputIsPinned();
+    void streamingGivesTheSamePackets();
+    void dcRemoverIsZeroPhase();
     void silenceTakesEighthRate();
     void qcpLayoutFollowsRfc3625();
+    void variableRateHeader();
     void toneQuality_data();
     void toneQuality();
 };
@@ -93,15 +104,21 @@ void TestEncoder::packetCountIsCeilOfFrames() {
 
 void TestEncoder::everyFrameIsAccepted_data() {
     QTest::addColumn<QString>("kind");
-    for (const char* k : {"silence", "square", "noise", "dc", "clicks", "tiny"})
-        QTest::newRow(k) << QString::fromLatin1(k);
+    QTest::addColumn<bool>("variable");
+    for (bool variable : {false, true})
+        for (const char* k : {"silence", "square", "noise", "dc", "clicks", "tiny"})
+            QTest::newRow(
+                qPrintable(QString::fromLatin1(k) + (variable ? QStringLiteral(", variable rate")
+                                                              : QStringLiteral(", full rate"))))
+                << QString::fromLatin1(k) << variable;
 }
 
 void TestEncoder::everyFrameIsAccepted() {
     // Extreme inputs push LSPs and gains to the edges where a decoder erases
     // frames; neither our decoder model nor ffmpeg may reject any of them.
     QFETCH(QString, kind);
-    const Encoded e = encodeAndDecode(signalOf(kind, 8000));
+    QFETCH(bool, variable);
+    const Encoded e = encodeAndDecode(signalOf(kind, 8000), variable);
     Decoder dec;
     float out[kFrameSize];
     for (size_t f = 0; f < e.packets.size(); ++f)
@@ -115,6 +132,70 @@ void TestEncoder::encodingIsRepeatable() {
     const std::vector<int16_t> s = tones({220.0, 660.0, 1800.0}, 12000.0, 3200);
     Encoder a, b;
     QCOMPARE(a.encode(s), b.encode(s));
+}
+
+void TestEncoder::fullRateOutputIsPinned() {
+    // Checksum of the file the full-rate encoder wrote before variable rate
+    // existed: full rate must stay bit for bit what it was.
+    Encoder enc;
+    const std::vector<uint8_t> q = buildQcp(enc.encode(pinnedSignal()));
+    QCOMPARE(q.size(), size_t(3384));
+    QCOMPARE(fnv1a(q.data(), q.size()), uint64_t(0xaca49b35f92b661full));
+}
+
+void TestEncoder::streamingGivesTheSamePackets() {
+    // However the input is cut into blocks, the packets are the same.
+    const std::vector<int16_t> s = variableSignal();
+    for (bool variable : {false, true}) {
+        ConverterOptions opt;
+        opt.encoder.variableRate = variable;
+        std::vector<Packet> whole;
+        Converter one(opt);
+        one.push(s.data(), s.size(), whole);
+        one.finish(whole);
+        QCOMPARE(whole.size(), (s.size() + 159) / 160);
+        for (size_t block : {size_t(1), size_t(7), size_t(160), size_t(4099)}) {
+            std::vector<Packet> parts;
+            Converter c(opt);
+            for (size_t at = 0; at < s.size(); at += block)
+                c.push(s.data() + at, std::min(block, s.size() - at), parts);
+            c.finish(parts);
+            QVERIFY2(parts == whole, qPrintable(QStringLiteral("block %1").arg(block)));
+        }
+    }
+}
+
+void TestEncoder::dcRemoverIsZeroPhase() {
+    // A 10 % offset goes (down to the 64 LSB left alone); a 100 Hz tone on
+    // it comes out in place, neither delayed nor changed in level; every
+    // sample comes out, short inputs too.
+    const int n = 40000;
+    std::vector<int16_t> x(n);
+    for (int i = 0; i < n; ++i)
+        x[size_t(i)] =
+            static_cast<int16_t>(3277.0 + 8000.0 * std::sin(2.0 * kPi * 100.0 * i / 8000.0));
+    DcRemover dc;
+    std::vector<float> y;
+    dc.push(x.data(), x.size(), y);
+    dc.finish(y);
+    QCOMPARE(y.size(), x.size());
+    double mean = 0.0, err = 0.0, sig = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double tone = 8000.0 * std::sin(2.0 * kPi * 100.0 * i / 8000.0);
+        mean += y[size_t(i)] * 32768.0 / n;
+        const double e = y[size_t(i)] * 32768.0 - 64.0 - tone;
+        err += e * e;
+        sig += tone * tone;
+    }
+    QVERIFY2(std::fabs(mean - 64.0) < 2.0, qPrintable(QString::number(mean)));
+    QVERIFY2(10.0 * std::log10(sig / err) > 50.0, qPrintable(QString::number(sig / err)));
+    for (int len : {1, 100, 5000}) {
+        DcRemover d;
+        std::vector<float> out;
+        d.push(x.data(), size_t(len), out);
+        d.finish(out);
+        QCOMPARE(out.size(), size_t(len));
+    }
 }
 
 void TestEncoder::silenceTakesEighthRate() {
@@ -191,6 +272,50 @@ void TestEncoder::qcpLayoutFollowsRfc3625() {
     QCOMPARE(at, q.size());
     QCOMPARE(order,
              (QStringList{QStringLiteral("fmt "), QStringLiteral("vrat"), QStringLiteral("data")}));
+}
+
+void TestEncoder::variableRateHeader() {
+    // One packet of each rate and a second eighth: 35 + 17 + 8 + 4 + 4 = 68
+    // bytes; then full, half and eighth: 56 bytes in 3 packets, whose average
+    // 7466.67 bit/s must round to 7467, not truncate.
+    const Packet full, half = halfRatePacket(FullRateFrame{}),
+                       quarter = quarterRatePacket(FullRateFrame{}),
+                       eighth = packEighthRate(EighthRateFrame{});
+    const std::vector<uint8_t> a = buildQcp({full, half, quarter, eighth, eighth});
+    QCOMPARE(q16(a, 120), 68 * 8 * 50 / 5);
+    QCOMPARE(u32At(a, 130), 5u); // five rates in the map
+    const int map[5][2] = {{34, 4}, {16, 3}, {7, 2}, {3, 1}, {0, 0}};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(int(a[134 + 2 * i]), map[i][0]);
+        QCOMPARE(int(a[135 + 2 * i]), map[i][1]);
+        QCOMPARE(payloadBytes(uint8_t(map[i][1])), map[i][0]);
+    }
+    QCOMPARE(std::string(a.begin() + 170, a.begin() + 174), std::string("vrat"));
+    QCOMPARE(u32At(a, 178), 1u); // variable rate
+    QCOMPARE(u32At(a, 182), 5u); // packets
+    QCOMPARE(u32At(a, 190), 68u);
+    QCOMPARE(a.size(), size_t(194 + 68));
+    QCOMPARE(int(a[194 + 35]), 3);
+    QCOMPARE(int(a[194 + 35 + 17]), 2);
+    QCOMPARE(int(a[194 + 35 + 17 + 8]), 1);
+
+    const std::vector<uint8_t> b = buildQcp({full, half, eighth});
+    QCOMPARE(q16(b, 120), 7467);
+    QCOMPARE(averageBitRate(3, 56), 7467u);
+    QCOMPARE(averageBitRate(1, 35), 14000u);
+
+    // The streaming writer patches the same header at the end.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("s.qcp")).toStdString();
+    {
+        QcpOutput out;
+        QVERIFY(out.create(path).empty());
+        for (const Packet& p : {full, half, quarter, eighth, eighth})
+            QVERIFY(out.write(p).empty());
+        QVERIFY(out.finish().empty());
+    }
+    const QByteArray written = readFile(QString::fromStdString(path));
+    QCOMPARE(std::vector<uint8_t>(written.begin(), written.end()), a);
 }
 
 void TestEncoder::toneQuality_data() {

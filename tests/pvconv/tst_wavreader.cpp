@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 using namespace pvconv;
@@ -34,6 +36,7 @@ private Q_SLOTS:
     void rejectsWithOneLineReason_data();
     void rejectsWithOneLineReason();
     void survivesHostileMutations();
+    void streamsFromAnInputThatCannotSeek();
 };
 
 void TestWavReader::acceptsOddButValidFiles_data() {
@@ -169,6 +172,70 @@ void TestWavReader::survivesHostileMutations() {
             QVERIFY(w.error.find('\n') == std::string::npos);
         }
     }
+}
+
+namespace {
+
+// A pipe: unknown length, no seeking, and reads that return few bytes.
+class PipeSource : public ByteSource {
+public:
+    explicit PipeSource(const QByteArray& b) : bytes_(b) {}
+    size_t read(uint8_t* to, size_t n) override {
+        const size_t take = std::min({n, size_t(7), size_t(bytes_.size()) - pos_});
+        std::memcpy(to, bytes_.constData() + pos_, take);
+        pos_ += take;
+        return take;
+    }
+    bool seek(uint64_t) override { return false; }
+    const std::string& error() const override { return error_; }
+    size_t pos_ = 0;
+
+private:
+    QByteArray bytes_;
+    std::string error_;
+};
+
+std::vector<int16_t> readAll(WavStream& w) {
+    std::vector<int16_t> out;
+    int16_t block[5];
+    size_t got;
+    while ((got = w.read(block, 5)) > 0)
+        out.insert(out.end(), block, block + got);
+    return out;
+}
+
+} // namespace
+
+void TestWavReader::streamsFromAnInputThatCannotSeek() {
+    // Same samples as from memory, odd chunks and a truncated data chunk included.
+    std::vector<int16_t> many;
+    for (int i = 0; i < 70000; ++i)
+        many.push_back(static_cast<int16_t>(i * 7));
+    const QByteArray files[] = {
+        riffWave(chunk("LIST", QByteArray(5, 'l')) + fmt16() + chunk("data", pcm16(many))),
+        riffWave(fmt16() + QByteArray("data", 4) + le32(1000) + pcm16(kRamp)),
+        riffWave(chunk("fmt ", fmtBody(1, 1, 8000, 8)) + chunk("data", QByteArray("\x80\x01\xff"))),
+    };
+    for (const QByteArray& f : files) {
+        PipeSource pipe(f);
+        WavStream w(pipe);
+        QVERIFY2(w.open(), w.error().c_str());
+        const WavAudio whole = parse(f);
+        QCOMPARE(readAll(w), whole.samples);
+        QCOMPARE(w.dataTruncated(), whole.dataTruncated);
+    }
+    // A pipe cannot come back to samples that precede the format.
+    PipeSource backwards(riffWave(chunk("data", pcm16(kRamp)) + fmt16()));
+    WavStream b(backwards);
+    QVERIFY(!b.open());
+    QVERIFY(QString::fromStdString(b.error()).contains(QLatin1String("before fmt")));
+    // A non-WAV input is refused after its first 12 bytes, however long it is.
+    PipeSource text(QByteArray(1 << 20, 'x'));
+    WavStream t(text);
+    QVERIFY(!t.open());
+    QCOMPARE(t.error(), std::string("not a RIFF/WAVE file"));
+    QVERIFY(t.bytesRead() <= 12);
+    QVERIFY(text.pos_ <= 12);
 }
 
 QTEST_GUILESS_MAIN(TestWavReader)

@@ -1,20 +1,57 @@
-// libFuzzer target of the WAV reader: any byte string must give either audio
-// or a one-line reason, without reading outside the buffer.
+// libFuzzer target of the streaming WAV reader: any byte string, read as a
+// file (known length, seekable) and as a pipe (neither), must give either
+// samples or a one-line reason, without reading outside the input.
 #include "wav_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A pipe: no length, no seeking, short reads.
+class PipeSource : public pvconv::ByteSource {
+public:
+    PipeSource(const uint8_t* d, size_t n) : data_(d), size_(n) {}
+    size_t read(uint8_t* to, size_t n) override {
+        const size_t take = std::min({n, size_ - pos_, size_t(1000)});
+        std::memcpy(to, data_ + pos_, take);
+        pos_ += take;
+        return take;
+    }
+    bool seek(uint64_t) override { return false; }
+    const std::string& error() const override { return error_; }
+
+private:
+    const uint8_t* data_;
+    size_t size_, pos_ = 0;
+    std::string error_;
+};
+
+void check(pvconv::ByteSource& src, size_t size) {
+    pvconv::WavStream w(src);
+    if (!w.open()) {
+        if (w.error().empty() || w.error().find('\n') != std::string::npos)
+            std::abort();
+        return;
+    }
+    if (w.bitsPerSample() != 8 && w.bitsPerSample() != 16)
+        std::abort();
+    size_t total = 0, got;
+    int16_t block[333];
+    while ((got = w.read(block, 333)) > 0)
+        total += got;
+    // Samples can only come from bytes of the input, and there is at least one.
+    if (total == 0 || total > size || w.bytesRead() > size)
+        std::abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const pvconv::WavAudio w = pvconv::parseWav(data, size);
-    if (w.ok) {
-        // Samples can only come from bytes of the file.
-        if (w.samples.empty() || w.samples.size() > size || !w.error.empty())
-            std::abort();
-        if (w.bitsPerSample != 8 && w.bitsPerSample != 16)
-            std::abort();
-    } else if (w.error.empty() || w.error.find('\n') != std::string::npos ||
-               !w.samples.empty()) {
-        std::abort();
-    }
+    pvconv::MemorySource file(data, size);
+    check(file, size);
+    PipeSource pipe(data, size);
+    check(pipe, size);
     return 0;
 }
