@@ -32,14 +32,18 @@ namespace {
 
 void usage(std::FILE* to) {
     std::fprintf(to, "Usage: pvconv INPUT.wav\n"
-                     "       pvconv [--variable-rate | --full-rate] [--keep-dc] INPUT.wav\n"
+                     "       pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc]\n"
+                     "              INPUT.wav\n"
                      "Encode an 8000 Hz mono PCM WAV file (8-bit unsigned or 16-bit) into\n"
                      "QCELP-13K (PureVoice) and write INPUT.qcp beside it.\n"
                      "\n"
                      "Options:\n"
                      "  --variable-rate  choose the rate of each frame from the signal (default)\n"
-                     "  --full-rate      code every frame with sound at full rate\n"
+                     "  --full-rate      code every frame with sound at full rate, exactly as\n"
+                     "                   pvconv 1.1.0 did (no DC removal unless --remove-dc)\n"
                      "  --keep-dc        leave a DC offset in (no DC removal)\n"
+                     "  --remove-dc      remove a DC offset and slow drift (default at\n"
+                     "                   variable rate)\n"
                      "  -h, --help       show this help and exit\n"
                      "  -V, --version    show the version and exit\n"
                      "\n"
@@ -124,6 +128,7 @@ static int runConverter(int argc, char** argv) {
     // Variable rate by default: speech files about a fifth smaller for a
     // fraction of a dB (docs/pvconv.md).
     options.encoder.variableRate = true;
+    int dcChoice = -1; // -1: as the mode has it
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
@@ -143,7 +148,11 @@ static int runConverter(int argc, char** argv) {
             continue;
         }
         if (std::strcmp(a, "--keep-dc") == 0) {
-            options.removeDc = false;
+            dcChoice = 0;
+            continue;
+        }
+        if (std::strcmp(a, "--remove-dc") == 0) {
+            dcChoice = 1;
             continue;
         }
         if (std::strcmp(a, "--") == 0) {
@@ -161,6 +170,8 @@ static int runConverter(int argc, char** argv) {
         std::fprintf(stderr, "pvconv: expected exactly one input file (try --help)\n");
         return 2;
     }
+    // --full-rate alone writes what pvconv always wrote, bit for bit.
+    options.removeDc = dcChoice >= 0 ? dcChoice == 1 : options.encoder.variableRate;
     const std::string input = files[0];
 
     FileSource source;
