@@ -2,15 +2,16 @@
 
 #include "audio/FrmConvert.h"
 #include "batch/frmBatch.h"
-#include "engine/ConfigFile.h"
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
 #include "config/FrmOptSet.h"
 #include "core/AutoURLEngine.h"
-#include "engine/ContentTypes.h"
 #include "core/FrmGetURL.h"
 #include "core/Steps.h"
 #include "engine/AppInfo.h"
+#include "engine/ConfigFile.h"
+#include "engine/ContentTypes.h"
+#include "net/FrmCheck.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -220,6 +221,11 @@ void Form1::buildMenu() {
     mnudiv1 = file->addSeparator();
     mnudiv1->setObjectName(QStringLiteral("mnudiv1"));
     mnuexit = item("mnuexit", "E&xit", &Form1::mnuexit_Click);
+    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuCheck = mnuTools->addAction(QStringLiteral("&Check on Server..."));
+    mnuCheck->setObjectName(QStringLiteral("mnuCheck"));
+    connect(mnuCheck, &QAction::triggered, this, &Form1::mnuCheck_Click);
     mnuAbout = menuBar()->addAction(QStringLiteral("&About"));
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
@@ -337,6 +343,10 @@ void Form1::Image1_Click() {
 
 void Form1::mnuAbout_Click() {
     Image1_Click();
+}
+
+void Form1::mnuCheck_Click() {
+    showWindow(Program::get().frmCheck());
 }
 
 void Form1::mnuexit_Click() {
