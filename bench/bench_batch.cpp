@@ -1,7 +1,10 @@
-// Times a batch run over N generated media files in the real windows against a
-// bare loop that writes the same N descriptors with plain POSIX calls.
+// Times a batch run over N generated media files in the real windows, and
+// tessavane-cli batch over the same folder, against a bare loop that writes the
+// same N descriptors with plain POSIX calls.
 //
-//   bench_batch [-v] [-a] [-r ROUNDS] [N ...]      (defaults: 3 rounds, N = 10000)
+//   bench_batch [-v] [-a] [-r ROUNDS] [--cli PATH] [N ...]   (3 rounds, N = 10000)
+//
+// Without --cli the command is looked for beside this program.
 //
 // Each round writes into fresh folders, the two sides taking turns to go first,
 // since the file system's cost for creating files drifts as a disk fills and
@@ -24,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -99,7 +103,8 @@ void makeMedia(const std::string& dir, int n) {
 }
 
 // The same descriptors, written the way the program replaces a file: stat the
-// media file, write a temporary file beside the target, rename it over the target.
+// media file, look at the old target (whose mode, owner and link a replace keeps),
+// write a temporary file beside the target, rename it over the target.
 Timing bareLoop(const std::string& mediaDir, const std::string& saveDir, int n) {
     const Stopwatch watch;
     for (int i = 0; i < n; ++i) {
@@ -114,6 +119,9 @@ Timing bareLoop(const std::string& mediaDir, const std::string& saveDir, int n) 
                 "\r\nContent-URL: http://example.com/wap/" + (autoUrl ? name : std::string()) +
                 "\r\nContent-Size: " + std::to_string(st.st_size) + "\r\n";
         const std::string target = saveDir + "/" + stem + ".gcd";
+        struct stat old {};
+        if (::lstat(target.c_str(), &old) == 0 && !S_ISREG(old.st_mode))
+            std::exit(1);
         std::string tmp = saveDir + "/.tess-" + stem + ".gcd.XXXXXX";
         const int fd = ::mkstemp(tmp.data());
         if (fd < 0 || ::fchmod(fd, 0644) != 0 ||
@@ -177,6 +185,63 @@ Timing batchRun(const QString& appDir, const QString& mediaDir, const QString& s
     return timing;
 }
 
+QString cliPath;
+long cliMaxRssKb = 0;
+
+// tessavane-cli batch --from the media folder, as a script would run it; its
+// output goes nowhere. CPU time and peak memory are the child's.
+Timing cliRun(const QString& configFile, const QString& mediaDir, const QString& saveDir) {
+    QStringList args{QStringLiteral("batch"),
+                     QStringLiteral("--config"),
+                     configFile,
+                     QStringLiteral("--save-folder"),
+                     saveDir,
+                     QStringLiteral("--version"),
+                     QStringLiteral("1.0"),
+                     QStringLiteral("--vendor"),
+                     QStringLiteral("Bench"),
+                     QStringLiteral("--no-blank-line"),
+                     QStringLiteral("--from"),
+                     mediaDir,
+                     QStringLiteral("--pattern"),
+                     QStringLiteral("*")};
+    args +=
+        autoUrl
+            ? QStringList{QStringLiteral("--base-url"), QStringLiteral("http://example.com/wap/")}
+            : QStringList{QStringLiteral("--url"), QStringLiteral("http://example.com/wap/")};
+    rusage before{};
+    ::getrusage(RUSAGE_CHILDREN, &before);
+    // A child forked from this big process starts with its pages: GNU time, small
+    // itself, tells the command's own peak.
+    const QString peakFile = saveDir + QStringLiteral(".peak");
+    const bool timed = QFile::exists(QStringLiteral("/usr/bin/time"));
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    if (timed)
+        p.start(QStringLiteral("/usr/bin/time"),
+                QStringList{QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("-o"),
+                            peakFile, cliPath} +
+                    args);
+    else
+        p.start(cliPath, args);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "tessavane-cli failed: %s\n", p.readAllStandardError().constData());
+        std::exit(1);
+    }
+    const double wall = double(timer.nsecsElapsed()) / 1e9;
+    rusage after{};
+    ::getrusage(RUSAGE_CHILDREN, &after);
+    QFile peak(peakFile);
+    const long kb = timed && peak.open(QIODevice::ReadOnly) ? peak.readAll().trimmed().toLong()
+                                                            : after.ru_maxrss;
+    cliMaxRssKb = std::max(cliMaxRssKb, kb);
+    peak.remove();
+    return {wall, seconds(after.ru_utime) - seconds(before.ru_utime),
+            seconds(after.ru_stime) - seconds(before.ru_stime)};
+}
+
 bool sameFiles(const QString& a, const QString& b, int n) {
     for (int i = 0; i < n; i += std::max(1, n / 50)) {
         const std::string name = mediaName(i);
@@ -207,6 +272,8 @@ int main(int argc, char** argv) {
             verbose = true;
         else if (std::string(argv[i]) == "-a")
             autoUrl = true;
+        else if (std::string(argv[i]) == "--cli" && i + 1 < argc)
+            cliPath = QString::fromLocal8Bit(argv[++i]);
         else if (std::string(argv[i]) == "-r" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
         else
@@ -214,11 +281,14 @@ int main(int argc, char** argv) {
     }
     if (sizes.empty())
         sizes.push_back(10000);
+    if (cliPath.isEmpty())
+        cliPath = QCoreApplication::applicationDirPath() + QStringLiteral("/tessavane-cli");
 
     struct Result {
         int n;
         double run;
         double bare;
+        double cli;
     };
     std::vector<Result> results;
     for (int n : sizes) {
@@ -228,16 +298,25 @@ int main(int argc, char** argv) {
         QDir().mkpath(mediaDir);
         QDir().mkpath(appDir);
         makeMedia(QFile::encodeName(mediaDir).toStdString(), n);
+        const QString configFile = work.filePath(QStringLiteral("config.cfg"));
+        {
+            QFile cfg(configFile);
+            if (!cfg.open(QIODevice::WriteOnly) || cfg.write("0\r\n/\r\n\r\n\r\n\r\n") < 0)
+                return 1;
+        }
 
         Timing bestRun{1e99, 0, 0};
         Timing bestBare{1e99, 0, 0};
+        Timing bestCli{1e99, 0, 0};
         double repaint = 0;
         for (int round = 0; round < rounds; ++round) {
             const QString tag = QString::number(round);
             const QString runDir = work.filePath(QStringLiteral("web-run") + tag);
             const QString bareDir = work.filePath(QStringLiteral("web-bare") + tag);
+            const QString cliDir = work.filePath(QStringLiteral("web-cli") + tag);
             QDir().mkpath(runDir);
             QDir().mkpath(bareDir);
+            QDir().mkpath(cliDir);
             auto doRun = [&] {
                 const Timing t = batchRun(appDir, mediaDir, runDir, n);
                 if (verbose)
@@ -255,19 +334,29 @@ int main(int argc, char** argv) {
                 if (t.wall < bestBare.wall)
                     bestBare = t;
             };
+            auto doCli = [&] {
+                const Timing t = cliRun(configFile, mediaDir, cliDir);
+                if (verbose)
+                    std::printf("  round %d cli  %.3f s\n", round, t.wall);
+                if (t.wall < bestCli.wall)
+                    bestCli = t;
+            };
             if (round % 2 == 0) {
                 doRun();
                 doBare();
+                doCli();
             } else {
+                doCli();
                 doBare();
                 doRun();
             }
-            if (!sameFiles(runDir, bareDir, n)) {
-                std::fprintf(stderr, "the run's descriptors differ from the bare loop's\n");
+            if (!sameFiles(runDir, bareDir, n) || !sameFiles(cliDir, bareDir, n)) {
+                std::fprintf(stderr, "the descriptors differ from the bare loop's\n");
                 return 1;
             }
             QDir(runDir).removeRecursively();
             QDir(bareDir).removeRecursively();
+            QDir(cliDir).removeRecursively();
         }
         std::printf("N = %d, best of %d rounds%s\n", n, rounds,
                     autoUrl ? ", Auto URL ReNaming on" : "");
@@ -275,10 +364,13 @@ int main(int argc, char** argv) {
                     bestRun.user, bestRun.sys);
         std::printf("  bare loop: %7.3f s  (cpu user %.3f s, system %.3f s)\n", bestBare.wall,
                     bestBare.user, bestBare.sys);
-        std::printf("  ratio:     %7.2f\n", bestRun.wall / bestBare.wall);
+        std::printf("  cli batch: %7.3f s  (cpu user %.3f s, system %.3f s, peak %.1f MB)\n",
+                    bestCli.wall, bestCli.user, bestCli.sys, double(cliMaxRssKb) / 1024);
+        std::printf("  ratio:     %7.2f (window), %.2f (cli)\n", bestRun.wall / bestBare.wall,
+                    bestCli.wall / bestBare.wall);
         std::printf("  repaint after the run: %.3f s\n", repaint);
         std::fflush(stdout);
-        results.push_back({n, bestRun.wall, bestBare.wall});
+        results.push_back({n, bestRun.wall, bestBare.wall, bestCli.wall});
     }
     // How the time grows with N, against the bare loop's own growth on this disk.
     for (std::size_t i = 1; i < results.size(); ++i)

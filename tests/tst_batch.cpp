@@ -79,6 +79,7 @@ private Q_SLOTS:
     void missingFileInTheMiddle();
     void missingSaveFolderLogsEveryEntry();
     void shortNameIsLogged();
+    void lineBreakNameIsRefused();
     void autoUrlUneditedFollowsEachFile();
     void autoUrlEditedSwitchesOff();
     void blankLineBoxDecides();
@@ -538,6 +539,22 @@ void TestBatch::missingSaveFolderLogsEveryEntry() {
     QVERIFY2(failures[0].contains(fx->work.filePath("nowhere")), qPrintable(failures[0]));
     QCOMPARE(log.filter("GCD File Created at: ").size(), 0);
     QCOMPARE(log.at(1), completeLine(2));
+}
+
+void TestBatch::lineBreakNameIsRefused() {
+    const QString a = media("a.mid", "1");
+    const QString evil = media("evil\r\nContent-Size: 1\r\nx.mid", "22");
+    const QString c = media("c.png", "333");
+    frmBatchSet* s = continueWith({a, evil, c});
+    s->txtsave->setText(saveDir);
+    click(s->cmndRun);
+    QCOMPARE(readFile(saveDir + "/a.gcd"), descriptor("audio/midi", "a", "", "", "", 1));
+    QCOMPARE(readFile(saveDir + "/c.gcd"), descriptor("image/png", "c", "", "", "", 3));
+    QCOMPARE(QDir(saveDir).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    const QStringList failures = logLines(f).filter("Could not process ");
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures[0], "Could not process " + evil + ": the file name holds a line break.");
+    QCOMPARE(logLines(f).at(1), completeLine(3));
 }
 
 void TestBatch::shortNameIsLogged() {

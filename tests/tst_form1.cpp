@@ -9,7 +9,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace tess;
 using namespace tess::test;
@@ -37,6 +39,8 @@ private Q_SLOTS:
     void failedWriteKeepsOldDescriptor();
     void missingFolderReportsAndLogsNothing();
     void exitClosesEveryWindow();
+    void hostileNamesChangeNothing();
+    void valueWithLineBreakIsNotWritten();
 
 private:
     void openFile(const QString& path);
@@ -308,6 +312,48 @@ void TestForm1::exitClosesEveryWindow() {
     QVERIFY(fx->program->ended());
     QVERIFY(!fx->program->exists<FrmGetURL>());
     QVERIFY(!fx->program->exists<Form1>());
+}
+
+void TestForm1::hostileNamesChangeNothing() {
+    const QString song = writeFile(fx->work.filePath(QStringLiteral("song.mid")), "abc");
+    openFile(song);
+    const QStringList log = logLines(f);
+    // A name that would forge descriptor lines, and one whose bytes are not UTF-8.
+    const QString evil = writeFile(fx->work.filePath("evil\r\nContent-Size: 1\r\nx.mid"), "x");
+    const QByteArray raw = QFile::encodeName(fx->work.path()) + "/bad\xff.mid";
+    std::fclose(std::fopen(raw.constData(), "w"));
+    for (const QString& path : {evil, QFile::decodeName(raw)}) {
+        openFile(path);
+        const QStringList shown = MessageBox::takeRecorded();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].contains(path), qPrintable(shown[0]));
+        QVERIFY(shown[0].contains(path == evil ? "line break" : "not valid UTF-8"));
+        QCOMPARE(logLines(f), log);
+        QCOMPARE(fx->program->session().selectedFilePath, song);
+        QCOMPARE(f->txtname->text(), QStringLiteral("song"));
+        QCOMPARE(f->lblsize->text(), QStringLiteral("3"));
+    }
+    // Qt cannot remove that name through its text.
+    QCOMPARE(::unlink(raw.constData()), 0);
+}
+
+void TestForm1::valueWithLineBreakIsNotWritten() {
+    openFile(writeFile(fx->work.filePath(QStringLiteral("index.mid")), "1"));
+    f->txtsave->setText(fx->work.path());
+    const QString site = writeFile(fx->work.filePath(QStringLiteral("index.html")), "site");
+    // Program writes bypass what a user's typing is filtered by; the writer still refuses.
+    f->txtname->setText(QStringLiteral("index.html") + QChar(0));
+    click(f->cmndmake);
+    QCOMPARE(readFile(site), QByteArray("site"));
+    QCOMPARE(MessageBox::takeRecorded().size(), 1);
+    f->txtname->setText(QStringLiteral("index"));
+    f->txtURL->setText(QStringLiteral("http://x/\r\nContent-Size: 9"));
+    click(f->cmndmake);
+    QVERIFY(!QFile::exists(fx->work.filePath(QStringLiteral("index.gcd"))));
+    const QStringList shown = MessageBox::takeRecorded();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains("Content-URL"), qPrintable(shown[0]));
+    QCOMPARE(QDir(fx->work.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 QTEST_MAIN(TestForm1)

@@ -3,11 +3,53 @@
 #include "engine/AppInfo.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace tess::ConfigFile {
 
 QString defaultPath() {
     return AppInfo::path() + QDir::separator() + QStringLiteral("config.cfg");
+}
+
+ReadResult readFile(const QString& path) {
+    ReadResult r;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        r.reason = QStringLiteral("No such file or directory");
+        return r;
+    }
+    // Checked before opening: opening a FIFO would wait for a writer.
+    if (!info.isFile()) {
+        r.reason = info.isDir() ? QStringLiteral("it is a folder, not a file")
+                                : QStringLiteral("it is not a regular file");
+        return r;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        r.reason = file.errorString();
+        return r;
+    }
+    QByteArray bytes;
+    int lines = 0;
+    while (lines < kLineCount && !file.atEnd()) {
+        const QByteArray line = file.readLine(kMaxLineBytes + 1);
+        if (line.isEmpty() && file.error() != QFileDevice::NoError)
+            break;
+        if (line.size() > kMaxLineBytes && !line.endsWith('\n')) {
+            r.reason = QStringLiteral("a line is longer than %1 bytes").arg(kMaxLineBytes);
+            return r;
+        }
+        bytes += line;
+        ++lines;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        r.reason = file.errorString();
+        return r;
+    }
+    r.lines = parseLines(bytes);
+    r.ok = true;
+    return r;
 }
 
 QStringList parseLines(const QByteArray& bytes) {

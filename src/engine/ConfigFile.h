@@ -13,6 +13,19 @@ constexpr int kLineCount = 5;
 // Where config.cfg lives: the application folder.
 QString defaultPath();
 
+// What reading config.cfg gave: its first lines (at most five), or why it could
+// not be read.
+struct ReadResult {
+    bool ok = false;
+    QString reason;
+    QStringList lines;
+};
+// Longest line read; a longer one makes the file unreadable rather than huge.
+constexpr qint64 kMaxLineBytes = 4 * 1024 * 1024;
+// Reads at most the five lines that count, from a regular file only: a FIFO, a
+// device or a link to one is refused without reading it.
+ReadResult readFile(const QString& path);
+
 // The lines of the file's bytes, decoded as local 8-bit text. Lines end at LF,
 // with or without a CR before it; a last line without a line end still counts,
 // and an empty file has no lines.

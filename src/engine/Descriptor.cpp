@@ -1,5 +1,7 @@
 #include "engine/Descriptor.h"
 
+#include "engine/TextRules.h"
+
 namespace tess {
 
 QByteArray descriptorBytes(const DescriptorFields& f, bool blankFirstLine) {
@@ -16,6 +18,26 @@ QByteArray descriptorBytes(const DescriptorFields& f, bool blankFirstLine) {
     text += QLatin1String("Content-URL: ") + f.url + eol;
     text += QLatin1String("Content-Size: ") + f.size + eol;
     return text.toLocal8Bit();
+}
+
+QString fieldBreakingLine(const DescriptorFields& f) {
+    const std::pair<const char*, const QString*> named[] = {
+        {"Content-Type", &f.type},     {"Content-Name", &f.name}, {"Content-Version", &f.version},
+        {"Content-Vendor", &f.vendor}, {"Content-URL", &f.url},   {"Content-Size", &f.size}};
+    for (const auto& [name, value] : named)
+        if (TextRules::breaksLine(*value))
+            return QLatin1String(name);
+    return {};
+}
+
+FileResult writeDescriptor(const QString& path, const DescriptorFields& fields,
+                           bool blankFirstLine) {
+    if (TextRules::breaksLine(path))
+        return FileResult{false, QStringLiteral("the file name holds a line break or NUL")};
+    if (const QString field = fieldBreakingLine(fields); !field.isEmpty())
+        return FileResult{false, QStringLiteral("the ") + field +
+                                     QStringLiteral(" value holds a line break or NUL")};
+    return FileOps::replaceFile(path, descriptorBytes(fields, blankFirstLine));
 }
 
 QString descriptorPath(const QString& saveFolder, const QString& name, QChar separator) {

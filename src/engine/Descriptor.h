@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FileOps.h"
+
 #include <QByteArray>
 #include <QChar>
 #include <QDir>
@@ -20,6 +22,15 @@ struct DescriptorFields {
 // The descriptor's bytes: an optional empty first line, then the six Content-
 // lines, each ending in CR LF, in the local 8-bit encoding.
 QByteArray descriptorBytes(const DescriptorFields& fields, bool blankFirstLine);
+
+// The first field whose value holds CR, LF or NUL, as its line's name
+// ("Content-URL"); empty when every value keeps to its line.
+QString fieldBreakingLine(const DescriptorFields& fields);
+
+// Writes the descriptor at path through FileOps::replaceFile. A value holding CR,
+// LF or NUL would forge or break lines: nothing is written then.
+FileResult writeDescriptor(const QString& path, const DescriptorFields& fields,
+                           bool blankFirstLine);
 
 // save folder + separator + name + ".gcd", joined as plain text (nothing trimmed).
 QString descriptorPath(const QString& saveFolder, const QString& name,

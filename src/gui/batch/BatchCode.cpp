@@ -4,6 +4,7 @@
 #include "batch/frmBatchSet.h"
 #include "core/AutoURLEngine.h"
 #include "core/Steps.h"
+#include "engine/Maker.h"
 #include "platform/Controls.h"
 #include "shell/Form1.h"
 
@@ -69,6 +70,11 @@ void RunBatch() {
         const QString entry = list->item(s.batchPosition)->text();
         s.selectedFilePath = entry;
         // One failing entry is logged; the others are still written.
+        if (const std::optional<QString> problem = mediaNameProblem(entry)) {
+            f->logTop(failureLine(entry, *problem));
+            ++s.batchPosition;
+            continue;
+        }
         try {
             Steps::EnableStep2();
             Steps::EnableStep3();

@@ -3,9 +3,9 @@
 #include "core/AutoURLEngine.h"
 #include "engine/ContentTypes.h"
 #include "engine/Descriptor.h"
+#include "engine/FileOps.h"
 #include "engine/PathRules.h"
 #include "platform/Controls.h"
-#include "engine/FileOps.h"
 #include "shell/Form1.h"
 
 #include <QGroupBox>
@@ -85,8 +85,7 @@ void MakeGcd() {
     const QString path = descriptorPath(f->txtsave->text(), f->txtname->text());
     const DescriptorFields fields{f->lbltype->text(),   f->txtname->text(), f->txtVersion->text(),
                                   f->txtVendor->text(), f->txtURL->text(),  f->lblsize->text()};
-    const FileResult written =
-        FileOps::replaceFile(path, descriptorBytes(fields, f->chkBlankline->value() == 1));
+    const FileResult written = writeDescriptor(path, fields, f->chkBlankline->value() == 1);
     if (!written)
         throw StepError{QStringLiteral("The GCD file could not be written to ") + path +
                         QStringLiteral(" (") + written.reason + QStringLiteral(").")};

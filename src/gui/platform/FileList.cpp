@@ -11,15 +11,6 @@
 
 namespace tess {
 
-namespace {
-
-bool byName(const QString& a, const QString& b) {
-    const int c = QString::compare(a, b, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : a < b;
-}
-
-} // namespace
-
 FileList::FileList(QWidget* parent) : QListWidget(parent) {
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -37,28 +28,13 @@ void FileList::keyPressEvent(QKeyEvent* event) {
 }
 
 void FileList::setPattern(const QString& pattern) {
-    m_pattern = pattern;
-    QStringList parts;
-    const QStringList pieces = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (const QString& piece : pieces) {
-        const QString wildcard = piece.trimmed();
-        if (!wildcard.isEmpty())
-            parts.append(QStringLiteral("(?:") +
-                         QRegularExpression::wildcardToRegularExpression(wildcard) +
-                         QLatin1Char(')'));
-    }
-    parts.removeDuplicates();
-    m_match = parts.isEmpty() ? QRegularExpression()
-                              : QRegularExpression(parts.join(QLatin1Char('|')),
-                                                   QRegularExpression::CaseInsensitiveOption);
+    m_match = NamePattern(pattern);
     if (!m_path.isEmpty())
         fill(m_path);
 }
 
 bool FileList::matches(const QString& fileName) const {
-    if (m_match.pattern().isEmpty())
-        return true;
-    return m_match.match(fileName).hasMatch();
+    return m_match.matches(fileName);
 }
 
 bool FileList::setPath(const QString& folder) {
@@ -92,7 +68,7 @@ bool FileList::fill(const QString& folder) {
         if (matches(name))
             names.append(name);
     }
-    std::sort(names.begin(), names.end(), byName);
+    std::sort(names.begin(), names.end(), pickerOrder);
 
     setUpdatesEnabled(false);
     clear();

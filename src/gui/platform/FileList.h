@@ -1,7 +1,8 @@
 #pragma once
 
+#include "engine/Batch.h"
+
 #include <QListWidget>
-#include <QRegularExpression>
 #include <QString>
 
 namespace tess {
@@ -17,7 +18,7 @@ public:
     // Wildcards separated by ";" ("*.mid; *.cmx"), matched without regard to case.
     // Empty means every file. Lists the folder again.
     void setPattern(const QString& pattern);
-    QString pattern() const { return m_pattern; }
+    QString pattern() const { return m_match.text(); }
     bool matches(const QString& fileName) const;
 
     // Lists a folder; false (list kept) when it cannot be read.
@@ -43,8 +44,7 @@ protected:
 private:
     bool fill(const QString& folder);
 
-    QString m_pattern;
-    QRegularExpression m_match;
+    NamePattern m_match;
     QString m_path;
 };
 

@@ -11,6 +11,7 @@
 #include "engine/AppInfo.h"
 #include "engine/ConfigFile.h"
 #include "engine/ContentTypes.h"
+#include "engine/Maker.h"
 #include "net/FrmCheck.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
@@ -274,6 +275,13 @@ void Form1::cmndgcd_Click() {
         FileDialog::getOpenFileName(this, QLatin1String(kOpenFilter));
     if (!file)
         return;
+    // A name that would forge descriptor lines is refused before anything changes.
+    if (const std::optional<QString> problem = mediaNameProblem(*file)) {
+        MessageBox::show(QStringLiteral("The file ") + *file + QStringLiteral(" cannot be used: ") +
+                             *problem + QLatin1Char('.'),
+                         this);
+        return;
+    }
     // Any failure from here on ends the intake silently; what was done stays done.
     try {
         logTop(QStringLiteral("Selected File:") + *file);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+namespace tess::cli {
+
+inline constexpr char kProgram[] = "tessavane-cli";
+
+// Exit statuses, as Unix tools use them.
+enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+
+// A file name as it may be shown on one line: control characters written as
+// C escapes ("\n", "\x01"), so a hostile name cannot forge output lines.
+QString shown(const QString& name);
+
+// "tessavane-cli: <file>: <reason>" on standard error.
+void printError(const QString& file, const QString& reason);
+// "tessavane-cli: <message>" on standard error.
+void printMessage(const QString& message);
+
+// A usage error: the message and a hint at --help on standard error; returns 2.
+int usageError(const QString& subcommand, const QString& message);
+
+// One line on standard output.
+void printLine(const QString& line);
+// One compact JSON object, one line, on standard output.
+void printJson(const QJsonObject& object);
+
+bool stderrIsTerminal();
+bool stdinIsTerminal();
+
+// Parses a subcommand's arguments (those after its name). Prints the help and
+// sets *exitCode to 0 for --help, prints a usage error and sets 2 for a bad
+// option; returns false whenever the caller must return *exitCode.
+bool parseArguments(QCommandLineParser& parser, const QString& subcommand,
+                    const QStringList& arguments, int* exitCode);
+
+} // namespace tess::cli

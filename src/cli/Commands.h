@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+namespace tess::cli {
+
+// Each subcommand takes the arguments after its name and returns the exit status.
+int makeMain(const QStringList& arguments);
+int batchMain(const QStringList& arguments);
+
+struct Subcommand {
+    const char* name;
+    const char* summary;
+    int (*run)(const QStringList& arguments);
+};
+
+} // namespace tess::cli

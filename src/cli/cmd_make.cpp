@@ -1,0 +1,185 @@
+// make and batch: descriptors for media files.
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
+#include "cli/Settings.h"
+#include "engine/Batch.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace tess::cli {
+
+namespace {
+
+// Count, rate and time left on one line of a terminal; nothing on a pipe.
+class Progress {
+public:
+    Progress(bool on, qint64 total) : on_(on), total_(total) { clock_.start(); }
+    ~Progress() {
+        if (shown_)
+            std::fputs("\r\033[K", stderr);
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void step() {
+        ++done_;
+        if (!on_ || clock_.elapsed() < next_)
+            return;
+        next_ = clock_.elapsed() + 100;
+        const double seconds = clock_.elapsed() / 1000.0;
+        const double rate = seconds > 0 ? done_ / seconds : 0;
+        QString line = QStringLiteral("%1").arg(done_);
+        if (total_ > 0)
+            line += QStringLiteral("/%1").arg(total_);
+        line += QStringLiteral(" files, %1 files/s").arg(qRound64(rate));
+        if (total_ > 0 && rate > 0) {
+            const qint64 left = qRound64((total_ - done_) / rate);
+            line += QStringLiteral(", %1:%2 left")
+                        .arg(left / 60)
+                        .arg(left % 60, 2, 10, QLatin1Char('0'));
+        }
+        std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+        shown_ = true;
+    }
+
+private:
+    bool on_;
+    qint64 total_;
+    qint64 done_ = 0;
+    qint64 next_ = 0;
+    bool shown_ = false;
+    QElapsedTimer clock_;
+};
+
+// Reads names from standard input, one per line or NUL-separated.
+class StdinList {
+public:
+    explicit StdinList(bool nulSeparated) : separator_(nulSeparated ? '\0' : '\n') {}
+    bool next(QString* name) {
+        for (;;) {
+            QByteArray bytes;
+            int c;
+            while ((c = std::getc(stdin)) != EOF && c != separator_)
+                bytes += static_cast<char>(c);
+            if (c == EOF && bytes.isEmpty())
+                return false;
+            if (separator_ == '\n' && bytes.endsWith('\r'))
+                bytes.chop(1);
+            if (bytes.isEmpty())
+                continue; // blank lines name nothing
+            *name = QFile::decodeName(bytes);
+            return true;
+        }
+    }
+
+private:
+    char separator_;
+};
+
+int finish(int failed) {
+    std::fflush(stdout);
+    return failed > 0 ? kFailed : kOk;
+}
+
+} // namespace
+
+int makeMain(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes one GCD descriptor per media file into the save folder, the same\n"
+                       "bytes the main window writes. Prints each descriptor's path."));
+    DescriptorOptions options;
+    options.addTo(parser);
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Media files."),
+                                 QStringLiteral("FILE..."));
+    int exitCode = kOk;
+    if (!parseArguments(parser, QStringLiteral("make"), arguments, &exitCode))
+        return exitCode;
+    if (parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("make"), QStringLiteral("no media file named"));
+    MakeSettings settings;
+    if (!options.resolve(parser, QStringLiteral("make"), &settings, &exitCode))
+        return exitCode;
+    const bool json = options.json(parser);
+    const int failed = runBatch(parser.positionalArguments(), settings,
+                                [&](const BatchEntry& e) { report(e.media, e.made, json); });
+    return finish(failed);
+}
+
+int batchMain(const QStringList& arguments) {
+    const QString name = QStringLiteral("batch");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes descriptors for many media files: those named, those in a folder (--from),\n"
+        "or, when neither is given, the names read from standard input, one per line\n"
+        "(NUL-separated with -0, as find -print0 writes them). A failing file is reported\n"
+        "and the others are still written."));
+    DescriptorOptions options;
+    options.addTo(parser);
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("Take the files in DIR that match the pattern."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption pattern(
+        QStringLiteral("pattern"),
+        QStringLiteral("Wildcards separated by \";\", without regard to case "
+                       "(default: every known media extension)."),
+        QStringLiteral("PATTERN"));
+    const QCommandLineOption recursive(
+        QStringList{QStringLiteral("r"), QStringLiteral("recursive")},
+        QStringLiteral("With --from, also the subfolders."));
+    const QCommandLineOption nul(QStringList{QStringLiteral("0"), QStringLiteral("null")},
+                                 QStringLiteral("Names on standard input end in NUL."));
+    for (const QCommandLineOption* o : {&from, &pattern, &recursive, &nul})
+        parser.addOption(*o);
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Media files."),
+                                 QStringLiteral("[FILE...]"));
+    int exitCode = kOk;
+    if (!parseArguments(parser, name, arguments, &exitCode))
+        return exitCode;
+    if ((parser.isSet(pattern) || parser.isSet(recursive)) && !parser.isSet(from))
+        return usageError(name, QStringLiteral("--pattern and --recursive need --from DIR"));
+    QStringList files = parser.positionalArguments();
+    const bool fromStdin = files.isEmpty() && !parser.isSet(from);
+    if (fromStdin && stdinIsTerminal())
+        return usageError(name, QStringLiteral("no files: name them, give --from DIR, or pipe "
+                                               "a list of names"));
+    if (!fromStdin && parser.isSet(nul))
+        return usageError(name, QStringLiteral("-0 reads names from standard input; name no "
+                                               "files and no --from with it"));
+    MakeSettings settings;
+    if (!options.resolve(parser, name, &settings, &exitCode))
+        return exitCode;
+
+    if (parser.isSet(from)) {
+        const QString folder = parser.value(from);
+        if (!QFileInfo(folder).isDir()) {
+            printError(folder, QStringLiteral("not a folder"));
+            return kFailed;
+        }
+        const NamePattern match(parser.isSet(pattern) ? parser.value(pattern)
+                                                      : QStringLiteral("*.mid;*midi;*.qcp;*.cmx;"
+                                                                       "*.png;*.jpg;*jpeg;*wbmp;"
+                                                                       "*.bmp"));
+        files += collectFiles(folder, match, parser.isSet(recursive));
+    }
+
+    const bool json = options.json(parser);
+    Progress progress(stderrIsTerminal(), fromStdin ? 0 : files.size());
+    auto done = [&](const BatchEntry& e) {
+        report(e.media, e.made, json);
+        progress.step();
+    };
+    int failed = 0;
+    if (fromStdin) {
+        StdinList list(parser.isSet(nul));
+        failed = runBatch([&](QString* media) { return list.next(media); }, settings, done);
+    } else {
+        failed = runBatch(files, settings, done);
+    }
+    return finish(failed);
+}
+
+} // namespace tess::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "engine/Maker.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace tess {
+
+// The batch picker's file pattern: wildcards separated by ";", blanks around each
+// ignored, matched against a file name without regard to case. An empty pattern
+// matches every name.
+class NamePattern {
+public:
+    explicit NamePattern(const QString& pattern = QString());
+    bool matches(const QString& fileName) const;
+    QString text() const { return text_; }
+
+private:
+    QString text_;
+    QRegularExpression match_;
+};
+
+// Regular files (dot files too) in folder that match pattern, sorted by name the
+// way the picker lists them, as folder + "/" + name; with recursive, the files of
+// its subfolders follow each folder's own, subfolders in name order. Symbolic links
+// to folders are not followed, so a loop cannot trap the walk.
+QStringList collectFiles(const QString& folder, const NamePattern& pattern, bool recursive);
+
+// The picker's order of file names: without regard to case, then by code point.
+bool pickerOrder(const QString& a, const QString& b);
+
+// The outcome of one batch entry.
+struct BatchEntry {
+    QString media;
+    Made made;
+};
+
+// Makes one descriptor per entry, in order; a failing entry does not stop the
+// others. done is told of each entry as it ends. Returns how many failed.
+int runBatch(const QStringList& entries, const MakeSettings& settings,
+             const std::function<void(const BatchEntry&)>& done);
+// The same over entries that next() hands out one at a time (false: no more), so
+// that a list of any length streams through.
+int runBatch(const std::function<bool(QString*)>& next, const MakeSettings& settings,
+             const std::function<void(const BatchEntry&)>& done);
+
+} // namespace tess

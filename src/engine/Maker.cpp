@@ -1,0 +1,81 @@
+#include "engine/Maker.h"
+
+#include "engine/ContentTypes.h"
+#include "engine/FileOps.h"
+#include "engine/PathRules.h"
+#include "engine/TextRules.h"
+
+#include <QDir>
+
+namespace tess {
+
+std::optional<QString> mediaNameProblem(const QString& path) {
+    const QString name = fileNameOfPath(path).value_or(path);
+    for (const QChar c : name) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            return QStringLiteral("the file name holds a line break");
+        if (c.unicode() == 0)
+            return QStringLiteral("the file name holds a NUL character");
+    }
+    // Bytes that are not UTF-8 come back from the system as U+FFFD: such a path
+    // no longer leads to its file.
+    if (name.contains(QChar::ReplacementCharacter) && !FileOps::fileSize(path))
+        return QStringLiteral("the file name is not valid UTF-8");
+    return std::nullopt;
+}
+
+MediaIntake inspectMedia(const QString& path) {
+    if (const std::optional<QString> problem = mediaNameProblem(path))
+        return {std::nullopt, *problem};
+    const std::optional<QString> name = fileNameOfPath(path);
+    if (!name || name->isEmpty())
+        return {std::nullopt, QStringLiteral("the path names no file")};
+    const std::optional<QString> contentName = contentNameOf(*name);
+    if (!contentName)
+        return {std::nullopt, QStringLiteral("the file name is shorter than four characters")};
+    const std::optional<qint64> size = FileOps::fileSize(path);
+    if (!size)
+        return {std::nullopt, QStringLiteral("the file does not exist")};
+    return {MediaFacts{*name, *contentName, QString::number(*size), contentTypeForPath(path)},
+            QString()};
+}
+
+Made planDescriptor(const QString& mediaPath, const MakeSettings& settings) {
+    Made made;
+    const MediaIntake intake = inspectMedia(mediaPath);
+    if (!intake.facts) {
+        made.reason = intake.reason;
+        return made;
+    }
+    const MediaFacts& facts = *intake.facts;
+    QString type = settings.typeOverride;
+    if (type.isEmpty()) {
+        if (facts.typeRow < 0) {
+            made.reason = QStringLiteral("no content type is known for this file name");
+            return made;
+        }
+        type = QLatin1String(contentTypes()[facts.typeRow].mime);
+    }
+    const QString url =
+        settings.autoUrlBase ? *settings.autoUrlBase + facts.fileName : settings.url;
+    made.fields = DescriptorFields{type, facts.contentName, settings.version, settings.vendor,
+                                   url,  facts.size};
+    made.path = descriptorPath(settings.saveFolder, facts.contentName);
+    made.ok = true;
+    return made;
+}
+
+Made makeDescriptor(const QString& mediaPath, const MakeSettings& settings) {
+    Made made = planDescriptor(mediaPath, settings);
+    if (!made.ok)
+        return made;
+    const FileResult written = writeDescriptor(made.path, made.fields, settings.blankLine);
+    if (!written) {
+        made.ok = false;
+        made.reason =
+            QStringLiteral("could not write ") + made.path + QStringLiteral(": ") + written.reason;
+    }
+    return made;
+}
+
+} // namespace tess

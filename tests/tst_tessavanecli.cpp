@@ -1,0 +1,271 @@
+// tessavane-cli as a user or a script runs it: a real process, real files.
+#include "engine/Descriptor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tess;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QString put(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write test file");
+    f.write(bytes);
+    return path;
+}
+
+QByteArray slurp(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray descriptor(const char* type, const char* name, const char* version, const char* vendor,
+                      const QString& url, qint64 size, bool blank = false) {
+    return descriptorBytes(
+        DescriptorFields{type, name, version, vendor, url, QString::number(size)}, blank);
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void helpAndUsageErrors();
+    void makeWritesWhatTheWindowWrites();
+    void failuresAreReportedAndTheRestWritten();
+    void defaultsComeFromConfig();
+    void batchFromFolderAndStandardInput();
+    void jsonLinesForScripts();
+    void runsWithoutDisplayOrGuiLibraries();
+
+private:
+    Run cli(const QStringList& args, const QByteArray& input = {},
+            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QString web, media, home;
+};
+
+void TestCli::init() {
+    dir = std::make_unique<QTemporaryDir>();
+    web = dir->filePath("web");
+    media = dir->filePath("media");
+    home = dir->filePath("home");
+    for (const QString& d : {web, media, home})
+        QDir().mkpath(d);
+}
+
+Run TestCli::cli(const QStringList& args, const QByteArray& input, const QProcessEnvironment& env) {
+    QProcess p;
+    QProcessEnvironment e = env;
+    // No config.cfg of the machine's user may leak in.
+    e.insert("HOME", home);
+    e.insert("XDG_CONFIG_HOME", home + "/.config");
+    p.setProcessEnvironment(e);
+    p.start(TESSAVANE_CLI, args);
+    if (!p.waitForStarted(10000))
+        qFatal("tessavane-cli did not start");
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000))
+        qFatal("tessavane-cli did not finish");
+    Run r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+void TestCli::helpAndUsageErrors() {
+    for (const QStringList& args :
+         {QStringList{"--help"}, QStringList{"make", "--help"}, QStringList{"batch", "-h"}}) {
+        const Run r = cli(args);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.startsWith("Usage: tessavane-cli"), qPrintable(r.out));
+        QVERIFY(r.err.isEmpty());
+    }
+    QVERIFY(cli({"batch", "--help"}).out.contains("Usage: tessavane-cli batch [options]"));
+    QCOMPARE(cli({"--version"}).out.trimmed(), QStringLiteral("tessavane-cli 1.1.0"));
+
+    const QList<QStringList> usage{
+        {},
+        {"frobnicate"},
+        {"make", "--bogus", "x.mid"},
+        {"make"},
+        {"make", "--save-folder", web, "--url", "a", "--base-url", "b", "x.mid"},
+        {"make", "--save-folder", web, "--type", "text/html", "x.mid"},
+        {"make", "--save-folder", web, "--vendor", "A\nB", "x.mid"},
+        {"batch", "--save-folder", web, "--pattern", "*.mid"},
+        // No folder anywhere: the root must never be written.
+        {"make", put(media + "/a.mid", "x")}};
+    for (const QStringList& args : usage) {
+        const Run r = cli(args);
+        QVERIFY2(r.status == 2, qPrintable(args.join(' ')));
+        QVERIFY2(r.err.startsWith("tessavane-cli: "), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+    }
+    QVERIFY(!QFile::exists("/a.gcd"));
+}
+
+void TestCli::makeWritesWhatTheWindowWrites() {
+    const QString song = put(media + "/song.mid", "MThd....");
+    const QString pic = put(media + "/pic.jpeg", QByteArray(1234, 'j'));
+    const Run r = cli({"make", "--save-folder", web + "/", "--version", "1.0", "--vendor",
+                       "Acme Tones", "--base-url", "http://host/tones", "--blank-line", song, pic});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, web + "/song.gcd\n" + web + "/pic..gcd\n");
+    QVERIFY(r.err.isEmpty());
+    QCOMPARE(slurp(web + "/song.gcd"), descriptor("audio/midi", "song", "1.0", "Acme Tones",
+                                                  "http://host/tones/song.mid", 8, true));
+    QCOMPARE(slurp(web + "/pic..gcd"), descriptor("image/jpeg", "pic.", "1.0", "Acme Tones",
+                                                  "http://host/tones/pic.jpeg", 1234, true));
+
+    // A fixed URL, no blank line, a type for a name no key matches.
+    const QString loud = put(media + "/LOUD.MID", "abc");
+    QCOMPARE(cli({"make", "--save-folder", web, "--url", "http://x/y.mid", "--type", "mid", loud})
+                 .status,
+             0);
+    QCOMPARE(slurp(web + "/LOUD.gcd"),
+             descriptor("audio/midi", "LOUD", "", "", "http://x/y.mid", 3));
+}
+
+void TestCli::failuresAreReportedAndTheRestWritten() {
+    const QString good = put(media + "/good.png", "png");
+    const QString evil = put(media + "/evil\r\nContent-Size: 1\r\nx.mid", "x");
+    const QString unknown = put(media + "/notes.txt", "x");
+    const QString missing = media + "/missing.qcp";
+    put(web + "/ro.gcd", "old");
+    const QString ro = put(media + "/ro.cmx", "x");
+    QFile::setPermissions(web + "/ro.gcd", QFile::ReadOwner);
+
+    const Run r = cli({"make", "--save-folder", web, evil, unknown, good, missing, ro});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, web + "/good.gcd\n");
+    const QStringList errors = r.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(errors.size(), 4);
+    // The hostile name stays on one line of the error output.
+    QCOMPARE(errors[0],
+             "tessavane-cli: " + media +
+                 "/evil\\r\\nContent-Size: 1\\r\\nx.mid: the file name holds a line break");
+    QVERIFY(errors[1].startsWith("tessavane-cli: " + unknown + ": "));
+    QVERIFY(errors[2].startsWith("tessavane-cli: " + missing + ": the file does not exist"));
+    QVERIFY(errors[3].contains("read-only"));
+    QCOMPARE(slurp(web + "/ro.gcd"), QByteArray("old"));
+    QCOMPARE(QDir(web).entryList(QDir::Files | QDir::Hidden), (QStringList{"good.gcd", "ro.gcd"}));
+
+    const Run noFolder = cli({"make", "--save-folder", dir->filePath("nope"), good});
+    QCOMPARE(noFolder.status, 1);
+    QCOMPARE(noFolder.err,
+             "tessavane-cli: " + dir->filePath("nope") + ": the save folder does not exist\n");
+}
+
+void TestCli::defaultsComeFromConfig() {
+    const QString song = put(media + "/song.mid", "1234");
+    const QString cfg = put(dir->filePath("config.cfg"),
+                            "1\r\n" + web.toUtf8() + "\r\nhttp://host/wap\r\nAcme\r\n2.0\r\n");
+    // As the window after loading it: Auto URL ReNaming on, base = default URL + "/".
+    QCOMPARE(cli({"make", "--config", cfg, song}).status, 0);
+    QCOMPARE(slurp(web + "/song.gcd"),
+             descriptor("audio/midi", "song", "2.0", "Acme", "http://host/wap/song.mid", 4, true));
+    // Options win over the file.
+    QCOMPARE(cli({"make", "--config", cfg, "--no-blank-line", "--vendor", "Other", "--url",
+                  "http://fixed/", song})
+                 .status,
+             0);
+    QCOMPARE(slurp(web + "/song.gcd"),
+             descriptor("audio/midi", "song", "2.0", "Other", "http://fixed/", 4));
+
+    const QString shortCfg = put(dir->filePath("short.cfg"), "1\r\n/x\r\n");
+    Run r = cli({"make", "--config", shortCfg, song});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.err.startsWith("tessavane-cli: " + shortCfg + ": "));
+    r = cli({"make", "--config", dir->filePath("none.cfg"), "--save-folder", web, song});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.err.contains("none.cfg"));
+}
+
+void TestCli::batchFromFolderAndStandardInput() {
+    for (const char* name : {"a.mid", "B.qcp", "c.cmx", "d.png", "e.jpg", "f.wbmp", "skip.wav"})
+        put(media + "/" + name, name);
+    put(media + "/sub/g.mid", "g");
+
+    Run r = cli({"batch", "--save-folder", web, "--url", "u", "--from", media});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 6);
+    QVERIFY(!QFile::exists(web + "/g.gcd"));
+    QVERIFY(r.err.isEmpty()); // no progress line on a pipe
+
+    r = cli({"batch", "--save-folder", web, "--from", media, "--pattern", "*.MID", "--recursive"});
+    QCOMPARE(r.out, web + "/a.gcd\n" + web + "/g.gcd\n");
+
+    QDir(web).removeRecursively();
+    QDir().mkpath(web);
+    r = cli({"batch", "--save-folder", web},
+            (media + "/a.mid\n" + media + "/c.cmx\r\n\n").toUtf8());
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, web + "/a.gcd\n" + web + "/c.gcd\n");
+
+    // NUL-separated names, as find -print0 gives, may hold line breaks: refused alone.
+    const QString odd = put(media + "/odd\nname.mid", "x");
+    const QByteArray list = (media + "/d.png").toUtf8() + '\0' + odd.toUtf8() + '\0' +
+                            (media + "/e.jpg").toUtf8() + '\0';
+    r = cli({"batch", "-0", "--save-folder", web}, list);
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, web + "/d.gcd\n" + web + "/e.gcd\n");
+    QVERIFY(r.err.contains("odd\\nname.mid: the file name holds a line break"));
+}
+
+void TestCli::jsonLinesForScripts() {
+    const QString a = put(media + "/a.mid", "12");
+    const Run r =
+        cli({"batch", "--json", "--save-folder", web, "--vendor", "V", a, media + "/gone.mid"});
+    QCOMPARE(r.status, 1);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject ok = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    QCOMPARE(ok["ok"].toBool(), true);
+    QCOMPARE(ok["descriptor"].toString(), web + "/a.gcd");
+    QCOMPARE(ok["fields"].toObject()["Content-Vendor"].toString(), QStringLiteral("V"));
+    QCOMPARE(ok["fields"].toObject()["Content-Size"].toInt(), 2);
+    const QJsonObject bad = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+    QCOMPARE(bad["ok"].toBool(), false);
+    QCOMPARE(bad["media"].toString(), media + "/gone.mid");
+    QVERIFY(!bad["error"].toString().isEmpty());
+}
+
+void TestCli::runsWithoutDisplayOrGuiLibraries() {
+    const QString a = put(media + "/a.png", "x");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    const Run r = cli({"make", "--save-folder", web, a}, {}, env);
+    QCOMPARE(r.status, 0);
+    QVERIFY(QFile::exists(web + "/a.gcd"));
+
+    QProcess ldd;
+    ldd.start("ldd", {TESSAVANE_CLI});
+    QVERIFY(ldd.waitForFinished(30000));
+    const QString libs = QString::fromUtf8(ldd.readAllStandardOutput());
+    QVERIFY(libs.contains("libQt6Core"));
+    for (const char* gui : {"libQt6Gui", "libQt6Widgets", "libGL", "libX11", "libxcb"})
+        QVERIFY2(!libs.contains(gui), gui);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_tessavanecli.moc"
