@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace tess::test {
@@ -47,6 +49,8 @@ public:
                                    dir_.filePath(QStringLiteral("nginx.conf")),
                                    QStringLiteral("-g"), QStringLiteral("daemon off;")});
             process_.setProcessChannelMode(QProcess::MergedChannels);
+            // Goes with the test even when the test dies before its destructor runs.
+            process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
             process_.start();
             if (!process_.waitForStarted(5000))
                 break;
@@ -65,7 +69,7 @@ public:
     void stop() {
         if (process_.state() == QProcess::NotRunning)
             return;
-        // TERM: a fast shutdown, the master takes its worker with it.
+        // TERM: a fast shutdown.
         process_.terminate();
         if (!process_.waitForFinished(5000)) {
             process_.kill();
@@ -98,10 +102,11 @@ private:
     void writeConfig(const QString& serverLines) {
         const QString d = dir_.path();
         QString conf;
-        // As root nginx wants a user for its worker; this one is the test's own.
+        // One process, no workers: nothing is left behind if the test dies. As root
+        // nginx still wants a user; this one is the test's own.
         if (::geteuid() == 0)
             conf += QStringLiteral("user root;\n");
-        conf += QStringLiteral("worker_processes 1;\n") + QStringLiteral("pid ") + d +
+        conf += QStringLiteral("master_process off;\n") + QStringLiteral("pid ") + d +
                 QStringLiteral("/nginx.pid;\n") + QStringLiteral("error_log ") + d +
                 QStringLiteral("/error.log warn;\n") +
                 QStringLiteral("events { worker_connections 64; }\n") + QStringLiteral("http {\n") +
