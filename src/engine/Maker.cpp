@@ -57,7 +57,7 @@ Made planDescriptor(const QString& mediaPath, const MakeSettings& settings) {
         type = QLatin1String(contentTypes()[facts.typeRow].mime);
     }
     const QString url =
-        settings.autoUrlBase ? *settings.autoUrlBase + facts.fileName : settings.url;
+        settings.autoUrlBase ? autoUrlFor(*settings.autoUrlBase, facts.fileName) : settings.url;
     made.fields = DescriptorFields{type, facts.contentName, settings.version, settings.vendor,
                                    url,  facts.size};
     made.path = descriptorPath(settings.saveFolder, facts.contentName);

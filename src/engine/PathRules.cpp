@@ -21,4 +21,8 @@ QString autoUrlBaseOf(const QString& url) {
     return url + QLatin1Char('/');
 }
 
+QString autoUrlFor(const QString& base, const QString& fileName) {
+    return base + fileName;
+}
+
 } // namespace tess

@@ -17,4 +17,7 @@ std::optional<QString> contentNameOf(const QString& fileName);
 // The auto URL base of a URL: unchanged when it ends in "/", else with "/" appended.
 QString autoUrlBaseOf(const QString& url);
 
+// Auto URL ReNaming's Content-URL: the base followed by the file name.
+QString autoUrlFor(const QString& base, const QString& fileName);
+
 } // namespace tess

@@ -1,5 +1,6 @@
 #include "core/AutoURLEngine.h"
 
+#include "engine/PathRules.h"
 #include "platform/Controls.h"
 #include "shell/Form1.h"
 
@@ -12,7 +13,7 @@ void ApplyAutoURL(bool activate) {
         // Rewriting the same text changes nothing (no change handler runs) but
         // would lay the box out again.
         TextBox* url = Program::get().form1()->txtURL;
-        const QString text = s.autoUrlBase + s.selectedFileName;
+        const QString text = autoUrlFor(s.autoUrlBase, s.selectedFileName);
         if (url->text() != text)
             url->setText(text);
     }
