@@ -110,7 +110,7 @@ QUrl TestChecker::publish(const QString& folder, const QString& name, int row,
                           const QString& mediaName) {
     const QString ext = servedTypes()[size_t(row) + 1].extensions[0];
     const QString file = mediaName.isEmpty() ? name + "." + ext : mediaName;
-        mediaName.isEmpty() ? name + "." + (ext == "peg" ? "jpg" : ext) : mediaName;
+    mediaName.isEmpty() ? name + "." + (ext == "peg" ? "jpg" : ext) : mediaName;
     writeBytes(nginx.root() + "/" + folder + "/" + file, media);
     DescriptorFields f;
     f.type = QLatin1String(contentTypes()[row].mime);
@@ -244,9 +244,13 @@ void TestChecker::brokenDescriptorsAndUrls() {
     lf.replace("\r\n", "\n");
     writeBytes(nginx.root() + "/right/lf.gcd", lf);
     writeBytes(nginx.root() + "/right/a.mid", "MThd");
-    const QList<CheckResult> r =
-        runCheck({nginx.url("/right/rel.gcd"), nginx.url("/right/tls.gcd"),
-                  nginx.url("/right/lf.gcd"), QUrl("ftp://127.0.0.1/x.gcd")});
+    // A file name with a space, written into Content-URL as it is.
+    writeBytes(nginx.root() + "/right/my tone.mid", "MThd");
+    f = {"audio/midi", "my tone", "1", "V", nginx.url("/right/").toString() + "my tone.mid", "4"};
+    writeBytes(nginx.root() + "/right/space.gcd", descriptorBytes(f, false));
+    const QList<CheckResult> r = runCheck(
+        {nginx.url("/right/rel.gcd"), nginx.url("/right/tls.gcd"), nginx.url("/right/lf.gcd"),
+         QUrl("ftp://127.0.0.1/x.gcd"), nginx.url("/right/space.gcd")});
     QCOMPARE(r[0].problems.size(), 1);
     QCOMPARE(r[0].problems[0].reason,
              QString("Content-URL \"rel.mid\" is not an absolute http:// URL."));
@@ -258,6 +262,12 @@ void TestChecker::brokenDescriptorsAndUrls() {
     QCOMPARE(r[2].media.status, 200);
     QVERIFY(hasProblem(r[3], "is not an http URL"));
     QVERIFY(!r[3].descriptor.fetched);
+    QCOMPARE(r[4].problems.size(), 1);
+    QVERIFY(r[4].problems[0].reason.endsWith(
+        "my tone.mid\" holds characters a phone cannot send in a request (a space)."));
+    // The rest is still checked, with the space escaped.
+    QCOMPARE(r[4].media.status, 200);
+    QCOMPARE(r[4].media.bytes, 4);
 }
 
 void TestChecker::silentServerTimesOut() {

@@ -190,7 +190,25 @@ private:
         const QString contentUrl = result.report.fields.url;
         if (contentUrl.isEmpty())
             return finish();
-        const QUrl media(contentUrl, QUrl::StrictMode);
+        // A phone sends Content-URL as it stands: a space or a quote breaks its request,
+        // though the check itself (like a browser) could escape it.
+        QString unsafe;
+        for (const QChar c : contentUrl)
+            if ((c.unicode() <= 0x20 || c.unicode() == 0x7f ||
+                 QStringLiteral("\"<>\\^`{|}").contains(c)) &&
+                !unsafe.contains(c))
+                unsafe += c;
+        if (!unsafe.isEmpty())
+            problem(QStringLiteral("Content-URL \"") + contentUrl +
+                        QStringLiteral("\" holds characters a phone cannot send in a request (") +
+                        (unsafe.contains(QLatin1Char(' '))
+                             ? QStringLiteral("a space")
+                             : QStringLiteral("\"") + unsafe + QLatin1Char('"')) +
+                        QStringLiteral(")."),
+                    QStringLiteral("give the media file a name without them (or write each as "
+                                   "%XX in Content-URL, a space as %20) and make the descriptor "
+                                   "again"));
+        const QUrl media(contentUrl, QUrl::TolerantMode);
         if (!media.isValid() || media.isRelative() || media.host().isEmpty() ||
             (media.scheme() != QLatin1String("http") && media.scheme() != QLatin1String("https"))) {
             problem(QStringLiteral("Content-URL \"") + contentUrl +

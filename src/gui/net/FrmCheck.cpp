@@ -117,7 +117,7 @@ void FrmCheck::cmndCheck_Click() {
     const QString text = txtCheckURL->text().trimmed();
     const QUrl url(text, QUrl::TolerantMode);
     QList<QUrl> urls;
-    if (url.path().endsWith(QLatin1String(".gcd"))) {
+    if (url.path().endsWith(QLatin1String(".gcd"), Qt::CaseInsensitive)) {
         urls.append(url);
     } else {
         QString error;
