@@ -64,6 +64,7 @@ private Q_SLOTS:
     void brokenDescriptorsAndUrls();
     void silentServerTimesOut();
     void parallelLimitAndCancel();
+    void restartDropsTheOldCheck();
 
 private:
     // Writes a descriptor for a media file of the given bytes under www/folder.
@@ -318,6 +319,27 @@ void TestChecker::parallelLimitAndCancel() {
     QCOMPARE(results, 0);
     QCOMPARE(finished, 1);
     QCOMPARE(progress, QList<int>{0});
+}
+
+void TestChecker::restartDropsTheOldCheck() {
+    // Refused URLs finish at once, from the event loop: a new start must not see
+    // the old check's results.
+    Checker checker;
+    QList<QUrl> seen;
+    int finished = 0;
+    connect(&checker, &Checker::resultReady,
+            [&](int, const CheckResult& r) { seen.append(r.url); });
+    connect(&checker, &Checker::finished, [&] { ++finished; });
+    checker.start({QUrl("ftp://127.0.0.1/a.gcd"), QUrl("ftp://127.0.0.1/b.gcd")});
+    checker.start({QUrl("ftp://127.0.0.1/c.gcd")});
+    QCOMPARE(finished, 1); // the first, cancelled
+    QTRY_COMPARE(finished, 2);
+    QTest::qWait(50);
+    QCOMPARE(seen, QList<QUrl>{QUrl("ftp://127.0.0.1/c.gcd")});
+    QVERIFY(!checker.cancelled());
+    // An empty list finishes too.
+    checker.start({});
+    QTRY_COMPARE(finished, 3);
 }
 
 QTEST_GUILESS_MAIN(TestChecker)

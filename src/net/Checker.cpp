@@ -62,12 +62,12 @@ QString plural(qint64 n, const char* one) {
 } // namespace
 
 // One descriptor's check: the descriptor, then its media, one request at a time.
-class Job {
+// A QObject so that a queued finish dies with a cancelled job.
+class Job : public QObject {
 public:
-    Job(Checker* owner, QNetworkAccessManager* manager, const CheckOptions& options, int index,
-        const QUrl& url, std::function<void(Job*)> done)
-        : index(index), owner_(owner), manager_(manager), options_(options),
-          done_(std::move(done)) {
+    Job(QNetworkAccessManager* manager, const CheckOptions& options, int index, const QUrl& url,
+        std::function<void(Job*)> done)
+        : index(index), manager_(manager), options_(options), done_(std::move(done)) {
         result.url = url;
     }
 
@@ -103,7 +103,7 @@ private:
 
     void finishLater() {
         QMetaObject::invokeMethod(
-            owner_, [done = done_, self = this] { done(self); }, Qt::QueuedConnection);
+            this, [this] { done_(this); }, Qt::QueuedConnection);
     }
     void finish() { done_(this); }
 
@@ -291,7 +291,6 @@ private:
         finish();
     }
 
-    Checker* owner_;
     QNetworkAccessManager* manager_;
     CheckOptions options_;
     std::function<void(Job*)> done_;
@@ -339,7 +338,7 @@ void Checker::cancel() {
 void Checker::pump() {
     while (running_ && int(active_.size()) < options_.maxParallel && next_ < urls_.size()) {
         const int index = next_++;
-        active_.push_back(std::make_unique<Job>(this, manager_, options_, index, urls_[index],
+        active_.push_back(std::make_unique<Job>(manager_, options_, index, urls_[index],
                                                 [this](Job* job) { jobDone(job); }));
         active_.back()->start();
     }
