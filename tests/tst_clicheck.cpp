@@ -23,7 +23,13 @@ struct Run {
 // Runs the built program by its path; the event loop keeps turning meanwhile, so
 // a silent socket of the test can take connections.
 Run cli(const QStringList& args) {
+    // No config.cfg of the machine's user may leak in.
+    static QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(TESSAVANE_CLI, args);
     if (!p.waitForStarted(10000))
         qFatal("tessavane-cli did not start");
@@ -147,6 +153,16 @@ void TestCliCheck::showReadsDescriptorsBack() {
     QVERIFY(r.out.contains("  problem: Lines 1, 2, 3, 4, 5 and 6 end in LF alone; every line "
                            "must end in CR LF.\n"));
     QCOMPARE(r.err, "tessavane-cli: " + missing + ": No such file\n");
+
+    // What make writes, show reads back as right, media size included.
+    const QString song = put(dir.filePath("media/song.mid"), "MThd1234");
+    r = cli({"make", "--save-folder", dir.filePath("media"), "--base-url", "http://example.test/t",
+             "--vendor", "V", "--version", "2", "--blank-line", song});
+    QCOMPARE(r.status, 0);
+    r = cli({"show", dir.filePath("media/song.gcd")});
+    QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("  Content-URL: http://example.test/t/song.mid\n"));
+    QVERIFY(r.out.endsWith("  media: song.mid beside it, 8 bytes\n  ok\n"));
 
     r = cli({"show", "--json", good, bad, missing});
     QCOMPARE(r.status, 1);
