@@ -159,8 +159,10 @@ void TestChecker::wrongTypes() {
     QCOMPARE(r[0].problems.size(), 1);
     QCOMPARE(r[0].problems[0].reason,
              QString("The descriptor is served as text/plain, not text/x-pcs-gcd."));
-    QVERIFY(r[0].problems[0].fix.contains("AddType text/x-pcs-gcd .gcd"));
-    QVERIFY(r[0].problems[0].fix.contains("types { text/x-pcs-gcd gcd; }"));
+    // nginx says who it is: the fix is for nginx.
+    QCOMPARE(r[0].problems[0].fix,
+             QString("serve .gcd as text/x-pcs-gcd: add \"text/x-pcs-gcd gcd;\" to a types { } "
+                     "block (nginx; all lines: tessavane-cli server-config nginx)"));
     QVERIFY(hasProblem(r[1], "served as application/octet-stream, not text/x-pcs-gcd"));
     // The media of an octet-stream folder is wrong as well.
     QVERIFY(
@@ -168,7 +170,7 @@ void TestChecker::wrongTypes() {
     QCOMPARE(r[2].problems.size(), 1);
     QCOMPARE(r[2].problems[0].reason, QString("The media file is served as audio/mpeg, not "
                                               "audio/midi (the descriptor's Content-Type)."));
-    QVERIFY(r[2].problems[0].fix.contains("AddType audio/midi .mid"));
+    QVERIFY(r[2].problems[0].fix.contains("add \"audio/midi mid;\" to a types"));
     QVERIFY(hasProblem(r[3], "served as image/jpeg, not image/png"));
     QVERIFY(r[3].problems[0].fix.contains(".png"));
     // A charset parameter still downloads, with a warning.

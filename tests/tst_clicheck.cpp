@@ -234,7 +234,8 @@ void TestCliCheck::checkAgainstNginx() {
     const QJsonObject problem = o[1]["problems"].toArray()[0].toObject();
     QCOMPARE(problem["reason"].toString(),
              QString("The descriptor is served as text/plain, not text/x-pcs-gcd."));
-    QVERIFY(problem["fix"].toString().contains("AddType text/x-pcs-gcd .gcd"));
+    QVERIFY(problem["fix"].toString().contains("server-config nginx"));
+    QVERIFY(o[1]["descriptor"].toObject()["server"].toString().startsWith("nginx/"));
     QCOMPARE(o[1]["descriptor"].toObject()["contentType"].toString(), QString("text/plain"));
     QCOMPARE(o[2]["descriptor"].toObject()["status"].toInt(), 404);
 

@@ -253,6 +253,25 @@ void TestDescriptorReader::serverLinesCoverEveryType() {
     for (const ContentType& c : contentTypes())
         QVERIFY(apache.contains(QStringLiteral("AddType ") + QLatin1String(c.mime) + " ."));
     QVERIFY(!apache.contains("\r"));
+
+    // The fix names the server's own line when the server is known.
+    QCOMPARE(webServerFromHeader("Apache/2.4.57 (Debian)"), std::optional(WebServer::Apache));
+    QCOMPARE(webServerFromHeader("nginx"), std::optional(WebServer::Nginx));
+    QCOMPARE(webServerFromHeader("LightTPD/1.4.69"), std::optional(WebServer::Lighttpd));
+    QCOMPARE(webServerFromHeader("Microsoft-IIS/10.0"), std::optional<WebServer>());
+    QCOMPARE(typeFix("qcp", "audio/vnd.qcelp", WebServer::Apache),
+             QString("serve .qcp as audio/vnd.qcelp: add \"AddType audio/vnd.qcelp .qcp\" "
+                     "(Apache; all lines: tessavane-cli server-config apache)"));
+    QCOMPARE(
+        typeFix("gcd", "text/x-pcs-gcd", WebServer::Lighttpd),
+        QString("serve .gcd as text/x-pcs-gcd: add \".gcd\" => \"text/x-pcs-gcd\" to "
+                "mimetype.assign (lighttpd; all lines: tessavane-cli server-config lighttpd)"));
+    const QString any = typeFix("gcd", "text/x-pcs-gcd");
+    QVERIFY(any.contains("Apache \"AddType text/x-pcs-gcd .gcd\""));
+    QVERIFY(any.contains("nginx \"text/x-pcs-gcd gcd;\" to a types { } block"));
+    QVERIFY(any.contains("lighttpd \".gcd\" => \"text/x-pcs-gcd\" to mimetype.assign"));
+    // Every line a fix names is one the printed configuration holds.
+    QVERIFY(apache.contains("AddType audio/vnd.qcelp .qcp"));
 }
 
 QTEST_GUILESS_MAIN(TestDescriptorReader)

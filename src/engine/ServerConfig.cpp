@@ -103,13 +103,41 @@ QString serverConfig(WebServer server) {
     return {};
 }
 
-QString typeFix(const QString& extension, const QString& mime) {
-    return QStringLiteral("serve .") + extension + QStringLiteral(" as ") + mime +
-           QStringLiteral(": Apache \"AddType ") + mime + QStringLiteral(" .") + extension +
-           QStringLiteral("\", nginx \"types { ") + mime + QLatin1Char(' ') + extension +
-           QStringLiteral("; }\", lighttpd mimetype.assign \".") + extension +
-           QStringLiteral("\" => \"") + mime +
-           QStringLiteral("\" (all lines: tessavane-cli server-config)");
+std::optional<WebServer> webServerFromHeader(const QString& header) {
+    const QString h = header.trimmed().toLower();
+    if (h.startsWith(QLatin1String("apache")))
+        return WebServer::Apache;
+    if (h.startsWith(QLatin1String("nginx")))
+        return WebServer::Nginx;
+    if (h.startsWith(QLatin1String("lighttpd")))
+        return WebServer::Lighttpd;
+    return std::nullopt;
+}
+
+QString typeFix(const QString& extension, const QString& mime, std::optional<WebServer> server) {
+    const QString head = QStringLiteral("serve .") + extension + QStringLiteral(" as ") + mime;
+    const QString apache =
+        QStringLiteral("\"AddType ") + mime + QStringLiteral(" .") + extension + QLatin1Char('"');
+    const QString nginx = QLatin1Char('"') + mime + QLatin1Char(' ') + extension +
+                          QStringLiteral(";\" to a types { } block");
+    const QString lighttpd = QStringLiteral("\".") + extension + QStringLiteral("\" => \"") + mime +
+                             QStringLiteral("\" to mimetype.assign");
+    if (!server)
+        return head + QStringLiteral(": Apache ") + apache + QStringLiteral(", nginx ") + nginx +
+               QStringLiteral(", lighttpd ") + lighttpd +
+               QStringLiteral(" (all lines: tessavane-cli server-config)");
+    switch (*server) {
+    case WebServer::Apache:
+        return head + QStringLiteral(": add ") + apache +
+               QStringLiteral(" (Apache; all lines: tessavane-cli server-config apache)");
+    case WebServer::Nginx:
+        return head + QStringLiteral(": add ") + nginx +
+               QStringLiteral(" (nginx; all lines: tessavane-cli server-config nginx)");
+    case WebServer::Lighttpd:
+        return head + QStringLiteral(": add ") + lighttpd +
+               QStringLiteral(" (lighttpd; all lines: tessavane-cli server-config lighttpd)");
+    }
+    return head;
 }
 
 } // namespace tess

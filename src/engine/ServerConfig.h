@@ -30,7 +30,12 @@ const std::vector<ServedType>& servedTypes();
 // lighttpd block.
 QString serverConfig(WebServer server);
 
-// A one-line fix: how to serve files of that extension as that type on each server.
-QString typeFix(const QString& extension, const QString& mime);
+// The server a "Server:" response header names, when it is one of the three.
+std::optional<WebServer> webServerFromHeader(const QString& header);
+
+// A one-line fix: how to serve files of that extension as that type, on the server
+// given, or on each of the three when it is not known.
+QString typeFix(const QString& extension, const QString& mime,
+                std::optional<WebServer> server = std::nullopt);
 
 } // namespace tess

@@ -166,7 +166,8 @@ private:
                                                       : f.info.contentType) +
                         QStringLiteral(", not ") + QLatin1String(kDescriptorMime) +
                         QLatin1Char('.'),
-                    typeFix(QStringLiteral("gcd"), QLatin1String(kDescriptorMime)));
+                    typeFix(QStringLiteral("gcd"), QLatin1String(kDescriptorMime),
+                            webServerFromHeader(f.info.server)));
         } else if (f.info.contentType.trimmed().toLower() != mime) {
             warning(what + QStringLiteral(" is served as ") + f.info.contentType +
                         QStringLiteral("; old handsets may not expect anything after the type."),
@@ -265,7 +266,8 @@ private:
                                                       : f.info.contentType) +
                         QStringLiteral(", not ") + type +
                         QStringLiteral(" (the descriptor's Content-Type)."),
-                    typeFix(extensionFor(f.info.finalUrl, type), type));
+                    typeFix(extensionFor(f.info.finalUrl, type), type,
+                            webServerFromHeader(f.info.server)));
 
         bool ok = false;
         const qint64 size = result.report.fields.size.toLongLong(&ok);
@@ -409,6 +411,8 @@ QJsonObject toJson(const CheckResult& r) {
             o.insert(QStringLiteral("finalUrl"), f.finalUrl.toString());
         if (f.contentLength >= 0)
             o.insert(QStringLiteral("contentLength"), f.contentLength);
+        if (!f.server.isEmpty())
+            o.insert(QStringLiteral("server"), f.server);
         if (f.capped)
             o.insert(QStringLiteral("capped"), true);
         if (!f.error.isEmpty())

@@ -44,6 +44,7 @@ struct FetchInfo {
     int status = 0; // 0: no HTTP answer
     QString reasonPhrase;
     QString contentType;       // the header as sent
+    QString server;            // the Server header, which names the fix
     qint64 contentLength = -1; // the header; -1 when absent
     qint64 bytes = 0;          // body bytes taken
     bool capped = false;       // stopped reading at the cap

@@ -55,6 +55,7 @@ void Fetch::request(const QUrl& url) {
     info.status = 0;
     info.reasonPhrase.clear();
     info.contentType.clear();
+    info.server.clear();
     info.contentLength = -1;
     info.bytes = 0;
     info.capped = false;
@@ -93,6 +94,7 @@ void Fetch::onHeaders() {
     info.reasonPhrase = QString::fromLatin1(
         reply_->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
     info.contentType = QString::fromLatin1(reply_->rawHeader("Content-Type"));
+    info.server = QString::fromLatin1(reply_->rawHeader("Server"));
     if (reply_->hasRawHeader("Content-Length")) {
         bool ok = false;
         const qint64 length = reply_->rawHeader("Content-Length").trimmed().toLongLong(&ok);
