@@ -65,6 +65,7 @@ private Q_SLOTS:
     void silentServerTimesOut();
     void parallelLimitAndCancel();
     void restartDropsTheOldCheck();
+    void folderUrlsEscapeNames();
 
 private:
     // Writes a descriptor for a media file of the given bytes under www/folder.
@@ -342,6 +343,26 @@ void TestChecker::restartDropsTheOldCheck() {
     // An empty list finishes too.
     checker.start({});
     QTRY_COMPARE(finished, 3);
+}
+
+void TestChecker::folderUrlsEscapeNames() {
+    QTemporaryDir dir;
+    for (const char* name : {"b c#1.gcd", "a.gcd", "x.GCD", "song.mid", "%41.gcd"})
+        writeBytes(dir.filePath(name), "x");
+    QDir().mkpath(dir.filePath("sub.gcd"));
+    QString error;
+    const QList<QUrl> urls =
+        servedDescriptorUrls(dir.path(), QUrl("http://example.test/wap"), &error);
+    QVERIFY(error.isEmpty());
+    QStringList encoded;
+    for (const QUrl& u : urls)
+        encoded.append(QString::fromLatin1(u.toEncoded()));
+    QCOMPARE(
+        encoded,
+        QStringList({"http://example.test/wap/%2541.gcd", "http://example.test/wap/a.gcd",
+                     "http://example.test/wap/b%20c%231.gcd", "http://example.test/wap/x.GCD"}));
+    QVERIFY(servedDescriptorUrls(dir.path(), QUrl("file:///srv"), &error).isEmpty());
+    QCOMPARE(error, QString("\"file:///srv\" is not an http:// URL"));
 }
 
 QTEST_GUILESS_MAIN(TestChecker)
