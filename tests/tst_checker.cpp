@@ -252,9 +252,17 @@ void TestChecker::brokenDescriptorsAndUrls() {
     writeBytes(nginx.root() + "/right/my tone.mid", "MThd");
     f = {"audio/midi", "my tone", "1", "V", nginx.url("/right/").toString() + "my tone.mid", "4"};
     writeBytes(nginx.root() + "/right/space.gcd", descriptorBytes(f, false));
+    // An error page that answers 200 in place of the descriptor.
+    writeBytes(nginx.root() + "/right/page.gcd",
+               "<html>\n<body>Sorry, that page is gone.</body>\n</html>\n");
+    // Two problems of the descriptor's own: one fix for both.
+    QByteArray two = lf;
+    two.replace("audio/midi", "audio/x-midi");
+    writeBytes(nginx.root() + "/right/two.gcd", two);
     const QList<CheckResult> r = runCheck(
         {nginx.url("/right/rel.gcd"), nginx.url("/right/tls.gcd"), nginx.url("/right/lf.gcd"),
-         QUrl("ftp://127.0.0.1/x.gcd"), nginx.url("/right/space.gcd")});
+         QUrl("ftp://127.0.0.1/x.gcd"), nginx.url("/right/space.gcd"), nginx.url("/right/page.gcd"),
+         nginx.url("/right/two.gcd")});
     QCOMPARE(r[0].problems.size(), 1);
     QCOMPARE(r[0].problems[0].reason,
              QString("Content-URL \"rel.mid\" is not an absolute http:// URL."));
@@ -262,6 +270,7 @@ void TestChecker::brokenDescriptorsAndUrls() {
     QVERIFY(hasProblem(r[1], "The media file cannot be fetched"));
     QCOMPARE(r[2].problems.size(), 1);
     QVERIFY(r[2].problems[0].reason.startsWith("Descriptor: Lines 1, 2, 3, 4, 5 and 6 end in LF"));
+    QVERIFY(!r[2].downloads());
     // The media still was checked.
     QCOMPARE(r[2].media.status, 200);
     QVERIFY(hasProblem(r[3], "is not an http URL"));
@@ -272,6 +281,16 @@ void TestChecker::brokenDescriptorsAndUrls() {
     // The rest is still checked, with the space escaped.
     QCOMPARE(r[4].media.status, 200);
     QCOMPARE(r[4].media.bytes, 4);
+    QCOMPARE(r[5].problems.size(), 1);
+    QCOMPARE(r[5].problems[0].reason,
+             QString("The descriptor holds no Content- line at all; it begins \"<html> "
+                     "<body>Sorry, that page is gone.</\"."));
+    QVERIFY(!r[5].media.fetched);
+    QCOMPARE(r[6].problems.size(), 2);
+    const QStringList lines = describe(r[6]);
+    QCOMPARE(lines.filter("  problem: Descriptor: ").size(), 2);
+    QCOMPARE(lines.filter("    fix: ").size(), 1);
+    QVERIFY(lines.last().startsWith("    fix: make the descriptor again"));
 }
 
 void TestChecker::silentServerTimesOut() {

@@ -54,6 +54,13 @@ QString extensionFor(const QUrl& url, const QString& mime) {
     return QStringLiteral("ext");
 }
 
+// " is served as X, not " or " is served without a Content-Type, not as ".
+QString servedAs(const QString& contentType) {
+    if (contentType.isEmpty())
+        return QStringLiteral(" is served without a Content-Type, not as ");
+    return QStringLiteral(" is served as ") + contentType + QStringLiteral(", not ");
+}
+
 QString plural(qint64 n, const char* one) {
     return QString::number(n) + QLatin1Char(' ') + QLatin1String(one) +
            (n == 1 ? QString() : QStringLiteral("s"));
@@ -161,10 +168,7 @@ private:
         }
         const QString mime = mimeOf(f.info.contentType);
         if (mime != QLatin1String(kDescriptorMime)) {
-            problem(what + QStringLiteral(" is served as ") +
-                        (f.info.contentType.isEmpty() ? QStringLiteral("no type at all")
-                                                      : f.info.contentType) +
-                        QStringLiteral(", not ") + QLatin1String(kDescriptorMime) +
+            problem(what + servedAs(f.info.contentType) + QLatin1String(kDescriptorMime) +
                         QLatin1Char('.'),
                     typeFix(QStringLiteral("gcd"), QLatin1String(kDescriptorMime),
                             webServerFromHeader(f.info.server)));
@@ -183,6 +187,15 @@ private:
         }
         result.report = readDescriptor(fetch_->body);
         result.readDescriptor = true;
+        // An error page answering 200 is common; one sentence says more than eleven.
+        if (!fetch_->body.isEmpty() && !fetch_->body.toLower().contains("content-")) {
+            QString start = QString::fromUtf8(fetch_->body.left(40)).simplified();
+            problem(what + QStringLiteral(" holds no Content- line at all; it begins \"") + start +
+                        QStringLiteral("\"."),
+                    QStringLiteral("point the URL at the .gcd file Tessavane wrote (a server's "
+                                   "error page may answer 200 OK)"));
+            return finish();
+        }
         for (const QString& p : result.report.problems)
             problem(QStringLiteral("Descriptor: ") + p,
                     QStringLiteral("make the descriptor again with Tessavane (tessavane-cli "
@@ -261,10 +274,7 @@ private:
             knownType = knownType || type == QLatin1String(t.mime);
         const QString mime = mimeOf(f.info.contentType);
         if (knownType && mime != type)
-            problem(what + QStringLiteral(" is served as ") +
-                        (f.info.contentType.isEmpty() ? QStringLiteral("no type at all")
-                                                      : f.info.contentType) +
-                        QStringLiteral(", not ") + type +
+            problem(what + servedAs(f.info.contentType) + type +
                         QStringLiteral(" (the descriptor's Content-Type)."),
                     typeFix(extensionFor(f.info.finalUrl, type), type,
                             webServerFromHeader(f.info.server)));
@@ -472,9 +482,11 @@ QStringList describe(const CheckResult& r) {
     if (r.media.fetched)
         lines.append(fetchLine("media", r.media) + QStringLiteral(" (") + r.media.url.toString() +
                      QLatin1Char(')'));
-    for (const Finding& f : r.problems) {
-        lines.append(QStringLiteral("  problem: ") + f.reason);
-        lines.append(QStringLiteral("    fix: ") + f.fix);
+    // Problems of one kind share a fix: it is said once, after the last of them.
+    for (int i = 0; i < r.problems.size(); ++i) {
+        lines.append(QStringLiteral("  problem: ") + r.problems[i].reason);
+        if (i + 1 == r.problems.size() || r.problems[i + 1].fix != r.problems[i].fix)
+            lines.append(QStringLiteral("    fix: ") + r.problems[i].fix);
     }
     for (const Finding& f : r.warnings) {
         lines.append(QStringLiteral("  warning: ") + f.reason);
