@@ -496,13 +496,15 @@ QStringList describe(const CheckResult& r) {
 }
 
 QString summaryLine(const CheckResult& r) {
+    // The descriptors of one check share their folder: the name tells them apart.
+    const QString name = r.url.fileName().isEmpty() ? r.url.toString() : r.url.fileName();
     if (r.downloads())
-        return QStringLiteral("ok: ") + r.url.toString() +
+        return QStringLiteral("ok: ") + name +
                (r.warnings.isEmpty()
                     ? QString()
                     : QStringLiteral(" (warning: ") + r.warnings[0].reason + QLatin1Char(')'));
-    QString line = r.url.toString() + QStringLiteral(": ") + r.problems[0].reason +
-                   QStringLiteral(" Fix: ") + r.problems[0].fix;
+    QString line = name + QStringLiteral(": ") + r.problems[0].reason + QStringLiteral(" Fix: ") +
+                   r.problems[0].fix;
     if (r.problems.size() > 1)
         line += QStringLiteral(" (+") + QString::number(r.problems.size() - 1) +
                 QStringLiteral(" more)");

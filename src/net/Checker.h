@@ -68,7 +68,8 @@ struct CheckResult {
 QJsonObject toJson(const CheckResult& result);
 // Lines for a terminal: a headline, then indented details, problems and fixes.
 QStringList describe(const CheckResult& result);
-// One line: "ok: URL" or "URL: reason - fix: ...".
+// One line: "ok: song.gcd" or "song.gcd: reason Fix: ..." (the URL when it has no
+// file name).
 QString summaryLine(const CheckResult& result);
 
 // The URL of every .gcd file in a folder (sorted by name) as served under servedAt.

@@ -27,7 +27,7 @@ FrmCheck::FrmCheck() : checker_(new net::Checker({}, this)) {
     setWindowFlags(Qt::Window);
     setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
     setFont(classicFont());
-    resize(twips(9600), twips(6600));
+    resize(twips(10800), twips(7200));
 
     lblCheckFolder = makeLabel(this, "lblCheckFolder", "Descriptors (.gcd) in Folder:");
     txtCheckFolder = named(new TextBox(this), "txtCheckFolder");
@@ -40,6 +40,10 @@ FrmCheck::FrmCheck() : checker_(new net::Checker({}, this)) {
     prgCheck->setRange(0, 1);
     prgCheck->setValue(0);
     lstResults = named(new QListWidget(this), "lstResults");
+    // Reason and fix are read in full, not cut at the edge.
+    lstResults->setWordWrap(true);
+    lstResults->setResizeMode(QListView::Adjust);
+    lstResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lblCheckSummary = makeLabel(this, "lblCheckSummary", "");
     lblCheckSummary->setWordWrap(true);
     lblServer = makeLabel(this, "lblServer", "Lines that serve every type right, for:");
