@@ -1,10 +1,11 @@
+#include "SecondUser.h"
 #include "TestSupport.h"
 
 #include "audio/AudioConversion.h"
-#include "engine/AudioPaths.h"
 #include "audio/FrmConvert.h"
-#include "platform/Controls.h"
+#include "engine/AudioPaths.h"
 #include "engine/Process.h"
+#include "platform/Controls.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,9 +13,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace tess;
 using namespace tess::test;
@@ -53,6 +56,9 @@ private Q_SLOTS:
     void converterCannotStart();
     void unusableTempFolderRefused();
     void failedCopiesAreReported();
+    void fullDiskLeavesNothing();
+    void plantedFilesAreNeverUsed();
+    void openParentRefused();
 
 private:
     void installConverter(const QString& folder);
@@ -61,6 +67,8 @@ private:
     void convert(const QString& path);
     QStringList successLog(const QString& wavPath) const;
     QStringList failureLog(const QString& wavPath) const;
+    // The converter's one argument: temp.wav in a fresh folder of this run inside temp.
+    bool isRunInput(const QString& arg) const;
 
     std::unique_ptr<ProgramFixture> fx;
     Form1* f = nullptr;
@@ -125,6 +133,13 @@ QStringList TestAudio::failureLog(const QString& wavPath) const {
             "Done. PVConv.exe has terminated.",
             "Calling PVConv.exe to convert your file, please wait...",
             "Attempting to Convert " + wavPath, "WAV to QCP Conversion started."};
+}
+
+bool TestAudio::isRunInput(const QString& arg) const {
+    static const QRegularExpression runFolder(QStringLiteral("^run-[A-Za-z0-9]{6}$"));
+    const QFileInfo info(arg);
+    return info.fileName() == QLatin1String("temp.wav") && QFileInfo(info.path()).path() == temp &&
+           runFolder.match(QFileInfo(info.path()).fileName()).hasMatch();
 }
 
 void TestAudio::windowControls() {
@@ -233,8 +248,9 @@ void TestAudio::successfulConversion() {
     QVERIFY(QFileInfo(temp).isDir());
     QCOMPARE(filesIn(temp), QStringList());
     // Started by its exact path with the copy as its one argument.
-    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("args.txt"))),
-             AudioPaths::tempWavIn(temp).toLocal8Bit() + '\n');
+    const QByteArray args = readFile(fx->work.filePath(QStringLiteral("args.txt")));
+    QVERIFY(args.endsWith('\n'));
+    QVERIFY2(isRunInput(QString::fromLocal8Bit(args.chopped(1))), args.constData());
     QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(f));
 
     // A second run clears the log again and replaces the file just written.
@@ -266,13 +282,14 @@ void TestAudio::failedConversion() {
     QVERIFY(fx->program->exists<FrmConvert>());
     QCOMPARE(w->txtwav->text(), ring);
     QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("ring.wqcp"))));
-    QCOMPARE(filesIn(temp), QStringList{"temp.wav"});
-    QCOMPARE(readFile(AudioPaths::tempWavIn(temp)), content);
+    // Nothing of the run is left behind.
+    QCOMPARE(filesIn(temp), QStringList());
     // The main window comes to the front although the conversion window was active.
     QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(f));
 }
 
 void TestAudio::staleOutputNeverTaken() {
+    // An earlier run's output in the shared folder is no part of a new run.
     QVERIFY(QDir().mkpath(temp));
     writeFile(AudioPaths::tempQcpIn(temp), "another recording");
     const QString ring = wav(QStringLiteral("ring.wav"), "NOTHING");
@@ -281,25 +298,30 @@ void TestAudio::staleOutputNeverTaken() {
 
     // What the converter finds when it starts.
     QStringList logAtStart;
-    bool staleAtStart = true;
+    QStringList runFolderAtStart;
     QByteArray inputAtStart;
     bool windowShown = false;
+    bool ownInput = false;
     Process::setRunnerForTesting([&](const QString& program, const QStringList& args) {
         logAtStart = logLines(f);
-        staleAtStart = QFileInfo::exists(AudioPaths::tempQcpIn(temp));
-        inputAtStart = readFile(AudioPaths::tempWavIn(temp));
+        ownInput = args.size() == 1 && isRunInput(args[0]);
+        runFolderAtStart = filesIn(QFileInfo(args.value(0)).path());
+        inputAtStart = readFile(args.value(0));
         windowShown = w->isVisible() && w->txtwav->text() == ring;
         return Process::startAndWait(program, args);
     });
     click(w->Command2);
 
     QCOMPARE(logAtStart, failureLog(ring).mid(2));
-    QVERIFY(!staleAtStart);
+    QVERIFY(ownInput);
+    QCOMPARE(runFolderAtStart, QStringList{"temp.wav"});
     QCOMPARE(inputAtStart, QByteArray("NOTHING"));
     QVERIFY(windowShown);
     QCOMPARE(logLines(f), failureLog(ring));
     QCOMPARE(MessageBox::takeRecorded(), QStringList{kFailMessage});
     QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("ring.qcp"))));
+    QCOMPARE(filesIn(temp), QStringList{"temp.qcp"});
+    QCOMPARE(readFile(AudioPaths::tempQcpIn(temp)), QByteArray("another recording"));
 }
 
 void TestAudio::applicationFolderWithBlanks() {
@@ -318,8 +340,8 @@ void TestAudio::applicationFolderWithBlanks() {
     QCOMPARE(logLines(f), successLog(ring));
     QCOMPARE(readFile(fx->work.filePath(QStringLiteral("a b/ring.qcp"))),
              QByteArray("QCP:WRITE blank"));
-    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("args.txt"))),
-             AudioPaths::tempWavIn(temp).toLocal8Bit() + '\n');
+    const QByteArray args = readFile(fx->work.filePath(QStringLiteral("args.txt")));
+    QVERIFY2(isRunInput(QString::fromLocal8Bit(args.chopped(1))), args.constData());
 }
 
 void TestAudio::waitsWithoutRunningEvents() {
@@ -399,7 +421,9 @@ void TestAudio::failedCopiesAreReported() {
     QCOMPARE(logLines(f), QStringList{"Your WAV file could not be copied to the Temp DIR."});
     QStringList messages = MessageBox::takeRecorded();
     QCOMPARE(messages.size(), 1);
-    QVERIFY2(messages[0].contains(AudioPaths::tempWavIn(temp)), qPrintable(messages[0]));
+    QVERIFY2(messages[0].startsWith("The WAV file could not be copied to " + temp + "/run-") &&
+                 messages[0].contains("/temp.wav: "),
+             qPrintable(messages[0]));
     QCOMPARE(filesIn(temp), QStringList());
     QVERIFY(fx->program->exists<FrmConvert>());
 
@@ -414,15 +438,89 @@ void TestAudio::failedCopiesAreReported() {
     QVERIFY2(messages[0].contains(target), qPrintable(messages[0]));
     QCOMPARE(filesIn(temp), QStringList());
     QVERIFY(fx->program->exists<FrmConvert>());
+}
 
-    // An old temp.qcp that cannot be removed stops the conversion before it starts.
-    QVERIFY(QDir().rmdir(target));
-    QVERIFY(QDir().mkpath(AudioPaths::tempQcpIn(temp) + QStringLiteral("/inner")));
+void TestAudio::fullDiskLeavesNothing() {
+    SmallDisk disk(temp, QStringLiteral("64k"));
+    if (!disk.mounted())
+        QSKIP("a tmpfs cannot be mounted here");
+    QVERIFY(::chmod(QFile::encodeName(temp).constData(), 0700) == 0);
+    const QString ring = wav(QStringLiteral("ring.wav"), "WRITE" + QByteArray(256 * 1024, 'w'));
+    convert(ring);
+    QCOMPARE(logLines(f), QStringList{"Your WAV file could not be copied to the Temp DIR."});
+    const QStringList messages = MessageBox::takeRecorded();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].endsWith("No space left on device"), qPrintable(messages[0]));
+    QCOMPARE(filesIn(temp), QStringList());
+
+    // Room for the copy but not for the converter's whole output: whatever the run
+    // ends with, its folder goes.
+    const QString small = wav(QStringLiteral("small.wav"), "WRITE" + QByteArray(40 * 1024, 's'));
+    fx->program->frmConvert()->txtwav->setText(small);
     click(fx->program->frmConvert()->Command2);
-    QCOMPARE(logLines(f), QStringList{"An old temporary file could not be deleted: " +
-                                      AudioPaths::tempQcpIn(temp)});
-    QCOMPARE(MessageBox::takeRecorded().size(), 1);
-    QVERIFY(!QFileInfo::exists(target));
+    MessageBox::takeRecorded();
+    QCOMPARE(filesIn(temp), QStringList());
+}
+
+void TestAudio::plantedFilesAreNeverUsed() {
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
+    // A loose shared folder where another user planted links to the victim's files.
+    QVERIFY(QDir().mkpath(temp));
+    QVERIFY(::chmod(QFile::encodeName(fx->work.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(QFileInfo(temp).path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(temp).constData(), 0777) == 0);
+    const QString precious = writeFile(fx->work.filePath(QStringLiteral(".precious")), "mine");
+    const QString tempWav = AudioPaths::tempWavIn(temp);
+    const QString tempQcp = AudioPaths::tempQcpIn(temp);
+    const QByteArray theirs = fx->work.filePath(QStringLiteral("theirs.qcp")).toLocal8Bit();
+    QCOMPARE(runAs(peer,
+                   [&] {
+                       const bool planted =
+                           ::symlink(QFile::encodeName(precious).constData(),
+                                     QFile::encodeName(tempWav).constData()) == 0 &&
+                           ::symlink(theirs.constData(), QFile::encodeName(tempQcp).constData()) ==
+                               0;
+                       return planted ? 0 : 1;
+                   }),
+             0);
+    writeFile(QString::fromLocal8Bit(theirs), "the other user's data");
+
+    const QString ring = wav(QStringLiteral("ring.wav"), "WRITE mine");
+    convert(ring);
+    QCOMPARE(logLines(f), successLog(ring));
+    QCOMPARE(readFile(fx->work.filePath(QStringLiteral("ring.qcp"))), QByteArray("QCP:WRITE mine"));
+    QCOMPARE(readFile(precious), QByteArray("mine"));
+    QCOMPARE(readFile(QString::fromLocal8Bit(theirs)), QByteArray("the other user's data"));
+    // The folder is the user's own again; the planted links stay untouched, unused.
+    struct stat st {};
+    QVERIFY(::lstat(QFile::encodeName(temp).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0700));
+    QCOMPARE(filesIn(temp), (QStringList{"temp.qcp", "temp.wav"}));
+}
+
+void TestAudio::openParentRefused() {
+    // A parent anyone may write to, without the sticky bit: the folder could be swapped.
+    const QString parent = QFileInfo(temp).path();
+    QVERIFY(QDir().mkpath(parent));
+    QVERIFY(::chmod(QFile::encodeName(parent).constData(), 0777) == 0);
+    const QString ring = wav(QStringLiteral("ring.wav"), "WRITE");
+    for (int pass = 0; pass < 2; ++pass) { // missing, then existing
+        convert(ring);
+        QCOMPARE(logLines(f), QStringList{"The Temp DIR could not be used: " + temp});
+        QCOMPARE(MessageBox::takeRecorded(),
+                 QStringList{"The temporary folder " + temp +
+                             " cannot be used: its parent folder can be changed by other users "
+                             "(writable by all, not sticky)"});
+        QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("ring.qcp"))));
+        QVERIFY(QDir().mkpath(temp));
+        QVERIFY(::chmod(QFile::encodeName(temp).constData(), 0700) == 0);
+    }
+    // Sticky, as /tmp is: others cannot move what is not theirs.
+    QVERIFY(::chmod(QFile::encodeName(parent).constData(), 01777) == 0);
+    click(fx->program->frmConvert()->Command2);
+    QCOMPARE(logLines(f), successLog(ring));
 }
 
 QTEST_MAIN(TestAudio)

@@ -1,5 +1,7 @@
-#include "engine/AudioPaths.h"
 #include "engine/AppInfo.h"
+#include "engine/AudioPaths.h"
+#include "engine/Conversion.h"
+#include "engine/Process.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +26,8 @@ private Q_SLOTS:
     void ownFolderIsTightened();
     void unsafeFoldersAreRefused();
     void folderThatCannotBeCreated();
+    void openParentIsRefused();
+    void conversionNeedsNoWindow();
 };
 
 namespace {
@@ -36,6 +40,7 @@ mode_t modeOf(const QString& path) {
 } // namespace
 
 void TestAudioRules::cleanup() {
+    Process::setRunnerForTesting({});
     AudioPaths::setTempFolderForTesting(QString());
     AppInfo::setPathForTesting(QString());
 }
@@ -169,6 +174,92 @@ void TestAudioRules::folderThatCannotBeCreated() {
     const FileResult r = AudioPaths::prepareTempFolder(file + QStringLiteral("/tessavane"));
     QVERIFY(!r.ok);
     QVERIFY(!r.reason.isEmpty());
+}
+
+void TestAudioRules::openParentIsRefused() {
+    QTemporaryDir base;
+    const QString parent = base.filePath(QStringLiteral("shared"));
+    QVERIFY(QDir().mkdir(parent));
+    QVERIFY(::chmod(QFile::encodeName(parent).constData(), 0777) == 0);
+    const QString folder = parent + QStringLiteral("/tessavane");
+    const QString reason = QStringLiteral(
+        "its parent folder can be changed by other users (writable by all, not sticky)");
+    FileResult r = AudioPaths::prepareTempFolder(folder);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.reason, reason);
+    QVERIFY(!QFileInfo::exists(folder));
+    QVERIFY(QDir().mkdir(folder));
+    r = AudioPaths::prepareTempFolder(folder);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.reason, reason);
+    QVERIFY(::chmod(QFile::encodeName(parent).constData(), 01777) == 0);
+    QVERIFY(AudioPaths::prepareTempFolder(folder).ok);
+    // Writable by its group only: the user's own business.
+    QVERIFY(::chmod(QFile::encodeName(parent).constData(), 0775) == 0);
+    QVERIFY(AudioPaths::prepareTempFolder(folder).ok);
+}
+
+void TestAudioRules::conversionNeedsNoWindow() {
+    // The engine alone, as the command line uses it: no application window exists.
+    QTemporaryDir dir;
+    AudioPaths::setTempFolderForTesting(dir.filePath(QStringLiteral("tmp")));
+    AppInfo::setPathForTesting(dir.path());
+    const QString wav = dir.filePath(QStringLiteral("ring.wav"));
+    QFile in(wav);
+    QVERIFY(in.open(QIODevice::WriteOnly));
+    in.write("RIFF");
+    in.close();
+    const QString qcp = dir.filePath(QStringLiteral("out/ring.qcp"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("out"))));
+    QStringList calls;
+    bool writeOutput = true;
+    Process::setRunnerForTesting([&](const QString& program, const QStringList& args) {
+        calls << program << args;
+        if (writeOutput) {
+            QFile out(QFileInfo(args.value(0)).path() + QStringLiteral("/temp.qcp"));
+            if (out.open(QIODevice::WriteOnly))
+                out.write("QCP");
+        }
+        return ProcessRun{true, QString()};
+    });
+    QStringList lines;
+    int ended = 0;
+    Conversion::Hooks hooks;
+    hooks.log = [&](const QString& line) { lines << line; };
+    hooks.converterEnded = [&] { ++ended; };
+    Conversion::Result r = Conversion::run(wav, qcp, hooks);
+    QVERIFY(r.ok());
+    QCOMPARE(ended, 1);
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0], AudioPaths::converterPath());
+    QCOMPARE(QFileInfo(calls[1]).fileName(), QStringLiteral("temp.wav"));
+    QCOMPARE(lines,
+             (QStringList{"WAV to QCP Conversion started.", "Attempting to Convert " + wav,
+                          "Calling PVConv.exe to convert your file, please wait...",
+                          "Done. PVConv.exe has terminated.",
+                          "Output file from PVConv.exe found. Moving from Temp DIR.",
+                          "New QCP file at: " + qcp, "Temporary files deleted. Conversion Done."}));
+    QFile out(qcp);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QCOMPARE(out.readAll(), QByteArray("QCP"));
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("tmp")))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+
+    // A converter that writes nothing: the stage, its line and the message come back.
+    writeOutput = false;
+    lines.clear();
+    r = Conversion::run(wav, qcp, hooks);
+    QCOMPARE(r.stage, Conversion::Stage::Output);
+    QCOMPARE(
+        r.logLine,
+        QStringLiteral("The Output file from PVConv.exe could not be found! PVConv.exe Failed!"));
+    QCOMPARE(lines.last(), r.logLine);
+    QVERIFY(r.message.startsWith(QLatin1String("PVConv.exe has failed")));
+    QCOMPARE(ended, 2);
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("tmp")))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestAudioRules)

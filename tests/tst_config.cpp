@@ -1,3 +1,4 @@
+#include "SecondUser.h"
 #include "TestSupport.h"
 
 #include "batch/frmBatchSet.h"
@@ -9,8 +10,14 @@
 #include "platform/DriveList.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
@@ -47,8 +54,12 @@ private Q_SLOTS:
     void linesAfterTheFifthGoneAfterSave();
     void threeLineFile();
     void emptyFileAtStart();
+    void fifoAtStart();
     void unreadableFileChangesNothing();
     void failedSaveKeepsOldFile();
+    void gigabyteFileLoads();
+    void lineBreakInAValueIsNotSaved();
+    void pastedTextKeepsOneLine();
     void saveIntoMissingFolder();
     void saveIntoReadOnlyFolder();
     void optionsWindowControls();
@@ -343,6 +354,19 @@ void TestConfig::threeLineFile() {
     QCOMPARE(o->txtVersion->text(), QStringLiteral("2.0"));
 }
 
+void TestConfig::fifoAtStart() {
+    // Read plainly, a FIFO nobody writes to would hold the start for ever.
+    QCOMPARE(::mkfifo(QFile::encodeName(cfg()).constData(), 0600), 0);
+    f = fx->program->form1();
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (it is not a regular file). The current settings "
+                         "are kept."});
+    QCOMPARE(logLines(f), QStringList{kStarted});
+    QVERIFY(!f->tmroptset->isActive());
+    QVERIFY(!fx->program->session().autoUrlActive);
+}
+
 void TestConfig::emptyFileAtStart() {
     writeFile(cfg(), "");
     f = fx->program->form1();
@@ -377,6 +401,76 @@ void TestConfig::unreadableFileChangesNothing() {
     QVERIFY2(shown[0].contains(cfg()), qPrintable(shown[0]));
     QCOMPARE(logLines(f), log);
     QCOMPARE(fx->program->session().defaultUrl, QStringLiteral("http://x.example/wap/"));
+
+    // Neither a FIFO (which would hang a plain read) nor a link to an endless device.
+    QVERIFY(QDir(fx->appDir.path()).rmdir(QStringLiteral("config.cfg")));
+    QCOMPARE(::mkfifo(QFile::encodeName(cfg()).constData(), 0600), 0);
+    f->CMNDDefaults_Click();
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (it is not a regular file). The current settings "
+                         "are kept."});
+    QVERIFY(QFile::remove(cfg()));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), cfg()));
+    f->CMNDDefaults_Click();
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (it is not a regular file). The current settings "
+                         "are kept."});
+    QCOMPARE(logLines(f), log);
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("edited"));
+    QCOMPARE(fx->program->session().defaultVendor, QStringLiteral("Acme"));
+}
+
+void TestConfig::gigabyteFileLoads() {
+    start(kConfig);
+    // Sparse: a gigabyte after the five lines that counts for nothing and is never read.
+    writeFile(cfg(), "0\r\nA\r\nhttp://big/\r\nBig\r\n9.9\r\n");
+    QVERIFY(QFile::resize(cfg(), qint64(1) << 30));
+    f->CMNDDefaults_Click(); // no file chosen yet
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QCOMPARE(logLines(f).first(), kLoaded);
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Big"));
+    QCOMPARE(f->txtVersion->text(), QStringLiteral("9.9"));
+    QCOMPARE(f->chkBlankline->value(), 0);
+    // A first line without end: the message names the file and the reason.
+    writeFile(cfg(), "");
+    QVERIFY(QFile::resize(cfg(), qint64(1) << 30));
+    f->CMNDDefaults_Click(); // no file chosen yet
+    QCOMPARE(MessageBox::takeRecorded(),
+             QStringList{"The Configuration file at " + cfg() +
+                         " could not be read (a line is longer than 4194304 bytes). The current "
+                         "settings are kept."});
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Big"));
+}
+
+void TestConfig::lineBreakInAValueIsNotSaved() {
+    start(kConfig);
+    const QStringList log = logLines(f);
+    FrmOptSet* o = openOptions();
+    // The program's own writes are not filtered; the writer is the last guard.
+    for (TextBox* box : {o->txtGCD, o->txtURL, o->txtVendor, o->txtVersion}) {
+        const QString kept = box->text();
+        box->setText(QStringLiteral("Acme Tones\r\n"));
+        click(o->CMNDOK);
+        const QStringList shown = MessageBox::takeRecorded();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith("The Configuration file at " + cfg() +
+                                     " could not be saved (the ") &&
+                     shown[0].endsWith(" holds a line break or NUL character). The previous "
+                                       "settings are kept."),
+                 qPrintable(shown[0]));
+        QCOMPARE(readFile(cfg()), kConfig);
+        QCOMPARE(logLines(f), log);
+        QVERIFY(o->isVisible());
+        box->setText(kept);
+    }
+    o->txtVersion->setText(QStringLiteral("1.0") + QChar(0));
+    click(o->CMNDOK);
+    QVERIFY(
+        MessageBox::takeRecorded().first().contains(QLatin1String("the Content-Version holds")));
+    QCOMPARE(readFile(cfg()), kConfig);
+    QCOMPARE(fx->program->session().defaultVersion, QStringLiteral("2.0"));
 }
 
 void TestConfig::failedSaveKeepsOldFile() {
@@ -420,17 +514,48 @@ void TestConfig::saveIntoMissingFolder() {
 }
 
 void TestConfig::saveIntoReadOnlyFolder() {
-    if (::geteuid() == 0)
-        QSKIP("Permission bits do not stop root.");
+    // The program runs as a second user whose application folder is read-only to it.
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
     start(kConfig);
-    QVERIFY(::chmod(QFile::encodeName(fx->appDir.path()).constData(), 0555) == 0);
+    const QByteArray folder = QFile::encodeName(fx->appDir.path());
+    const QByteArray file = QFile::encodeName(cfg());
+    QVERIFY(::chmod(folder.constData(), 0555) == 0);
+    QVERIFY(::chown(file.constData(), peer.uid, peer.gid) == 0);
     FrmOptSet* o = openOptions();
     o->txtVendor->setText(QStringLiteral("Other"));
-    click(o->CMNDOK);
-    ::chmod(QFile::encodeName(fx->appDir.path()).constData(), 0755);
-    QCOMPARE(readFile(cfg()), kConfig);
-    QCOMPARE(MessageBox::takeRecorded().size(), 1);
-    QCOMPARE(logLines(f), (QStringList{kLoaded, kStarted}));
+    {
+        ActingAs as(peer);
+        QVERIFY(as.ok());
+        click(o->CMNDOK);
+    }
+    // Its own config.cfg is written in place; the folder gets no other file.
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QCOMPARE(readFile(cfg()),
+             QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nOther\r\n2.0\r\n"));
+    QCOMPARE(logLines(f), (QStringList{kLoaded, kSaved, kLoaded, kStarted}));
+    QCOMPARE(
+        QDir(fx->appDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"config.cfg"});
+
+    // A config.cfg it may not write either: refused, the old file stays.
+    QVERIFY(::chown(file.constData(), 0, 0) == 0);
+    o = openOptions();
+    o->txtVendor->setText(QStringLiteral("Third"));
+    {
+        ActingAs as(peer);
+        QVERIFY(as.ok());
+        click(o->CMNDOK);
+    }
+    QCOMPARE(
+        MessageBox::takeRecorded(),
+        QStringList{"The Configuration file at " + cfg() +
+                    " could not be saved (Permission denied). The previous settings are kept."});
+    QCOMPARE(readFile(cfg()),
+             QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nOther\r\n2.0\r\n"));
+    QVERIFY(o->isVisible());
+    ::chmod(folder.constData(), 0700);
 }
 
 void TestConfig::optionsWindowControls() {
@@ -633,6 +758,84 @@ void TestConfig::chooserLists() {
     QVERIFY2(shown[0].contains(gone), qPrintable(shown[0]));
     QCOMPARE(chooser->Dir1->path(), folder);
     QCOMPARE(chooser->Drive1->drive(), drive);
+}
+
+void TestConfig::pastedTextKeepsOneLine() {
+    start(kConfig);
+    openFile(QStringLiteral("song.mid")); // the main window's boxes take input from now on
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    FrmOptSet* o = openOptions();
+    frmBatchSet* b = fx->program->frmBatchSetWindow();
+    for (TextBox* box : {f->txtVendor, o->txtVendor, b->txtVendor, f->txtURL, b->txtURL}) {
+        const QString name = box->window()->objectName() + '/' + box->objectName();
+        // Ctrl+V over a selection: the text before the first line break.
+        box->setText(QStringLiteral("Old"));
+        box->selectAll();
+        clipboard->setText(QStringLiteral("Acme Tones\r\nsecond line"));
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY2(box->text() == QStringLiteral("Acme Tones"),
+                 qPrintable(name + ": " + box->text()));
+        // Shift+Insert at the cursor: NUL and control characters go, a tab stays.
+        box->setText(QStringLiteral("ab"));
+        box->setCursorPosition(1);
+        clipboard->setText(QStringLiteral("x\ty") + QChar(0) + QStringLiteral("\x01z\nmore"));
+        QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier);
+        QVERIFY2(box->text() == QStringLiteral("ax\tyzb"), qPrintable(name));
+        // A URL copied with its line end.
+        box->clear();
+        clipboard->setText(QStringLiteral("http://x.example/wap/song.mid\n"));
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY2(box->text() == QStringLiteral("http://x.example/wap/song.mid"), qPrintable(name));
+        // The context menu's Paste.
+        box->clear();
+        clipboard->setText(QStringLiteral("menu\r\nx"));
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                    box->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(box, &menuEvent);
+        QMenu* menu = box->findChild<QMenu*>();
+        QVERIFY(menu);
+        QAction* paste = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->text().startsWith(QLatin1String("&Paste")))
+                paste = a;
+        QVERIFY(paste);
+        paste->trigger();
+        menu->close();
+        delete menu;
+        QVERIFY2(box->text() == QStringLiteral("menu"),
+                 qPrintable(name + ": " + box->text().toUtf8().toPercentEncoding()));
+        // Composed text and a key event carrying several characters.
+        box->clear();
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("ime\nrest"));
+        QCoreApplication::sendEvent(box, &composed);
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("k\r\n"));
+        QCoreApplication::sendEvent(box, &typed);
+        QVERIFY2(box->text() == QStringLiteral("imek"), qPrintable(name));
+        // Dropped text.
+        box->clear();
+        QMimeData dragged;
+        dragged.setText(QStringLiteral("dropped\r\nline"));
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        static_cast<QObject*>(box)->event(&drop); // no drag under way for notify to route
+        QVERIFY2(box->text() == QStringLiteral("dropped"),
+                 qPrintable(name + ": " + box->text().toUtf8().toPercentEncoding()));
+        QVERIFY(drop.isAccepted());
+    }
+    // The program's own writes of ordinary text are as before.
+    f->txtVendor->setText(QStringLiteral("Plain\tText"));
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Plain\tText"));
+
+    // A pasted vendor saves as one line of five.
+    o->txtVendor->selectAll();
+    clipboard->setText(QStringLiteral("Acme Tones\r\n"));
+    QTest::keyClick(o->txtVendor, Qt::Key_V, Qt::ControlModifier);
+    click(o->CMNDOK);
+    QCOMPARE(readFile(cfg()),
+             QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nAcme Tones\r\n2.0\r\n"));
+    restart();
+    QCOMPARE(f->txtVersion->text(), QStringLiteral("2.0"));
+    QCOMPARE(f->txtVendor->text(), QStringLiteral("Acme Tones"));
 }
 
 QTEST_MAIN(TestConfig)

@@ -1,6 +1,10 @@
 #include "engine/ConfigFile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace tess;
 
@@ -13,7 +17,26 @@ private Q_SLOTS:
     void serialiseThenParse();
     void blankLineState_data();
     void blankLineState();
+    void readFileTakesFiveLines();
+    void readFileRefusesWhatIsNotAFile();
+    void readFileBoundsALine();
+    void readFileOfAGigabyte();
+    void saveRefusesLineBreaks();
 };
+
+namespace {
+QString write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write test file");
+    return path;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
 
 void TestConfigFile::parseLines_data() {
     QTest::addColumn<QByteArray>("bytes");
@@ -80,6 +103,121 @@ void TestConfigFile::blankLineState() {
     QFETCH(QString, line);
     QFETCH(int, state);
     QCOMPARE(ConfigFile::blankLineState(line), state);
+}
+
+void TestConfigFile::readFileTakesFiveLines() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.cfg"));
+    write(path, "1\r\nC:\\web\r\nhttp://x/\r\nAcme\r\n1.0\r\nsixth\r\nseventh");
+    ConfigFile::ReadResult r = ConfigFile::readFile(path);
+    QVERIFY(r.ok);
+    QCOMPARE(r.lines, (QStringList{"1", "C:\\web", "http://x/", "Acme", "1.0"}));
+    // Short files as parseLines splits them.
+    for (const QByteArray& bytes : {QByteArray(), QByteArray("0\r\na\r\nb"),
+                                    QByteArray("0\na\nb\nc\nd"), QByteArray("a\r\nb\r")}) {
+        write(path, bytes);
+        r = ConfigFile::readFile(path);
+        QVERIFY(r.ok);
+        QCOMPARE(r.lines, ConfigFile::parseLines(bytes));
+    }
+    // Values of 40,000 characters and more load whole.
+    const QByteArray folder(200000, 'f');
+    write(path, "0\r\n" + folder + "\r\nu\r\nv\r\n" + QByteArray(40000, '9'));
+    r = ConfigFile::readFile(path);
+    QVERIFY(r.ok);
+    QCOMPARE(r.lines.size(), 5);
+    QCOMPARE(r.lines[1].size(), 200000);
+    QCOMPARE(r.lines[4], QString(40000, QLatin1Char('9')));
+}
+
+void TestConfigFile::readFileRefusesWhatIsNotAFile() {
+    QTemporaryDir dir;
+    // A FIFO nobody writes to: refused at once, never waited on.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.cfg"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ConfigFile::ReadResult r = ConfigFile::readFile(fifo);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.reason, QStringLiteral("it is not a regular file"));
+    // A link to an endless device.
+    const QString zero = dir.filePath(QStringLiteral("zero.cfg"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+    r = ConfigFile::readFile(zero);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.reason, QStringLiteral("it is not a regular file"));
+    r = ConfigFile::readFile(dir.path());
+    QVERIFY(!r.ok);
+    QCOMPARE(r.reason, QStringLiteral("it is a folder, not a file"));
+    r = ConfigFile::readFile(dir.filePath(QStringLiteral("missing.cfg")));
+    QVERIFY(!r.ok);
+    QCOMPARE(r.reason, QStringLiteral("No such file or directory"));
+    QVERIFY(r.lines.isEmpty());
+}
+
+void TestConfigFile::readFileBoundsALine() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.cfg"));
+    const QByteArray longest(ConfigFile::kMaxLineBytes, 'x');
+    write(path, "0\r\n" + longest + "\nu\r\nv\r\nw\r\n");
+    ConfigFile::ReadResult r = ConfigFile::readFile(path);
+    QVERIFY(r.ok);
+    QCOMPARE(r.lines[1].size(), ConfigFile::kMaxLineBytes);
+    const QString tooLong =
+        QStringLiteral("a line is longer than %1 bytes").arg(ConfigFile::kMaxLineBytes);
+    for (const QByteArray& bytes :
+         {"0\r\n" + longest + "x\r\nu\r\nv\r\nw\r\n", "0\r\nu\r\n" + longest + "xy"}) {
+        write(path, bytes);
+        r = ConfigFile::readFile(path);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.reason, tooLong);
+    }
+}
+
+void TestConfigFile::readFileOfAGigabyte() {
+    // Five good lines followed by a gigabyte (sparse: no disk used) that is never read.
+    QTemporaryDir dir;
+    const QString path = write(dir.filePath(QStringLiteral("config.cfg")),
+                               "1\r\n/srv/www\r\nhttp://t/\r\nAcme\r\n1.0\r\n");
+    QVERIFY(QFile::resize(path, qint64(1) << 30));
+    ConfigFile::ReadResult r = ConfigFile::readFile(path);
+    QVERIFY(r.ok);
+    QCOMPARE(r.lines, (QStringList{"1", "/srv/www", "http://t/", "Acme", "1.0"}));
+    // A gigabyte without a line end stops at the bound.
+    write(path, "");
+    QVERIFY(QFile::resize(path, qint64(1) << 30));
+    r = ConfigFile::readFile(path);
+    QVERIFY(!r.ok);
+    QVERIFY(r.reason.startsWith(QLatin1String("a line is longer than")));
+}
+
+void TestConfigFile::saveRefusesLineBreaks() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.cfg"));
+    QVERIFY(ConfigFile::save(path, 1, "/srv/www", "http://t/", "Acme Tones", "1.0"));
+    const QByteArray good = "1\r\n/srv/www\r\nhttp://t/\r\nAcme Tones\r\n1.0\r\n";
+    QCOMPARE(readAll(path), good);
+    const struct {
+        int field;
+        const char* name;
+    } cases[] = {
+        {0, "save folder"}, {1, "Content-URL"}, {2, "Content-Vendor"}, {3, "Content-Version"}};
+    for (const auto& c : cases) {
+        for (const QString& bad :
+             {QStringLiteral("Acme Tones\r\n"), QStringLiteral("a\nb"), QStringLiteral("cr\r"),
+              QString(QStringLiteral("n")) + QChar(0)}) {
+            QStringList values{"/srv/www", "http://t/", "Acme", "2.0"};
+            values[c.field] = bad;
+            const FileResult r =
+                ConfigFile::save(path, 0, values[0], values[1], values[2], values[3]);
+            QVERIFY(!r.ok);
+            QCOMPARE(r.reason, QStringLiteral("the ") + QLatin1String(c.name) +
+                                   QStringLiteral(" holds a line break or NUL character"));
+            QCOMPARE(readAll(path), good);
+        }
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.cfg"});
+    // Tabs and other text are ordinary values.
+    QVERIFY(ConfigFile::save(path, 0, "a\tb", "", "Caf\u00e9", ""));
+    QCOMPARE(readAll(path), QByteArray("0\r\na\tb\r\n\r\nCaf\xc3\xa9\r\n\r\n"));
 }
 
 QTEST_MAIN(TestConfigFile)

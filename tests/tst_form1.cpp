@@ -1,3 +1,4 @@
+#include "SecondUser.h"
 #include "TestSupport.h"
 
 #include "core/FrmGetURL.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tess;
@@ -37,6 +39,7 @@ private Q_SLOTS:
     void makeWritesExactBytes();
     void makeReplacesAndLogsRealPath();
     void failedWriteKeepsOldDescriptor();
+    void replaceKeepsWhatTheUserHad();
     void missingFolderReportsAndLogsNothing();
     void exitClosesEveryWindow();
     void hostileNamesChangeNothing();
@@ -275,6 +278,52 @@ void TestForm1::makeReplacesAndLogsRealPath() {
     QCOMPARE(lines[1], "GCD File Created at: " + gcd);
     QCOMPARE(lines[2], QString(140, QLatin1Char('-')));
     QVERIFY(QFileInfo::exists(lines[1].mid(21)));
+}
+
+void TestForm1::replaceKeepsWhatTheUserHad() {
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("another owner and a second user need root");
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), "1"));
+    const QString web = fx->work.filePath(QStringLiteral("web"));
+    QVERIFY(QDir().mkdir(web));
+    f->txtsave->setText(web);
+    const QString gcd = web + QStringLiteral("/song.gcd");
+    const QByteArray path = QFile::encodeName(gcd);
+    struct stat st {};
+
+    // A web server's descriptor, replaced by root: still the web server's, same mode.
+    writeFile(gcd, "old");
+    QVERIFY(::chown(path.constData(), 65534, 65534) == 0 && ::chmod(path.constData(), 0640) == 0);
+    click(f->cmndmake);
+    QVERIFY(readFile(gcd).startsWith("Content-Type: audio/midi\r\n"));
+    QVERIFY(::stat(path.constData(), &st) == 0);
+    QCOMPARE(st.st_uid, uid_t(65534));
+    QCOMPARE(st.st_gid, gid_t(65534));
+    QCOMPARE(st.st_mode & 07777, mode_t(0640));
+
+    // The user's own descriptor in a folder the user may not add files to: written in place.
+    writeFile(gcd, "old");
+    QVERIFY(::chown(path.constData(), peer.uid, peer.gid) == 0 &&
+            ::chmod(path.constData(), 0644) == 0);
+    QVERIFY(::chmod(QFile::encodeName(fx->work.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(web).constData(), 0555) == 0);
+    QVERIFY(::stat(path.constData(), &st) == 0);
+    const ino_t inode = st.st_ino;
+    f->lblstat->clear();
+    {
+        ActingAs as(peer);
+        QVERIFY(as.ok());
+        click(f->cmndmake);
+    }
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    QCOMPARE(logLines(f).value(1), "GCD File Created at: " + gcd);
+    QVERIFY(readFile(gcd).startsWith("Content-Type: audio/midi\r\n"));
+    QVERIFY(::stat(path.constData(), &st) == 0);
+    QCOMPARE(st.st_ino, inode);
+    QCOMPARE(QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"song.gcd"});
+    ::chmod(QFile::encodeName(web).constData(), 0755);
 }
 
 void TestForm1::failedWriteKeepsOldDescriptor() {

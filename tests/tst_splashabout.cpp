@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
-#include "platform/Controls.h"
 #include "engine/ProgramStart.h"
 #include "engine/Registry.h"
+#include "platform/Controls.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
 
@@ -308,6 +308,13 @@ void TestSplashAbout::getKeyValue() {
     QVERIFY(!frmAbout::GetKeyValue(0x80000001u, QString::fromLatin1(key), "Bare", val));
 
     QCOMPARE(registry.openCount(), 0); // every opened key was closed
+
+    // The keys are opened for reading: full access is refused to a user without
+    // administrator rights, as this registry refuses it.
+    RegKey direct = 0;
+    QCOMPARE(registry.open(hklm, key, 0xF003Fu /* KEY_ALL_ACCESS */, &direct), Reg::AccessDenied);
+    QCOMPARE(registry.open(hklm, key, Reg::Read, &direct), Reg::Success);
+    QCOMPARE(registry.close(direct), Reg::Success);
 
 #ifndef _WIN32
     // Without a test registry nothing is found here.

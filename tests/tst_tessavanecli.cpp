@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 
 using namespace tess;
 
@@ -53,6 +54,7 @@ private Q_SLOTS:
     void batchFromFolderAndStandardInput();
     void jsonLinesForScripts();
     void runsWithoutDisplayOrGuiLibraries();
+    void convertRunsTheConverter();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = {},
@@ -265,6 +267,54 @@ void TestCli::runsWithoutDisplayOrGuiLibraries() {
     QVERIFY(libs.contains("libQt6Core"));
     for (const char* gui : {"libQt6Gui", "libQt6Widgets", "libGL", "libX11", "libxcb"})
         QVERIFY2(!libs.contains(gui), gui);
+}
+
+namespace {
+
+// One second of a 440 Hz tone: 8000 Hz, mono, 16-bit PCM.
+QByteArray toneWav() {
+    QByteArray pcm;
+    for (int i = 0; i < 8000; ++i) {
+        const qint16 v = qint16(8000 * std::sin(2 * M_PI * 440 * i / 8000.0));
+        pcm.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+    }
+    auto le32 = [](quint32 v) {
+        const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+        return QByteArray(b, 4);
+    };
+    QByteArray wav = "RIFF" + le32(36 + pcm.size()) + "WAVEfmt " + le32(16);
+    wav += QByteArray("\x01\x00\x01\x00", 4) + le32(8000) + le32(16000);
+    wav += QByteArray("\x02\x00\x10\x00", 4) + "data" + le32(pcm.size()) + pcm;
+    return wav;
+}
+
+} // namespace
+
+void TestCli::convertRunsTheConverter() {
+    const QString wav = put(media + "/voice.wav", toneWav());
+    Run r = cli({"convert", wav});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, media + "/voice.qcp\n");
+    const QByteArray qcp = slurp(media + "/voice.qcp");
+    QVERIFY(qcp.startsWith("RIFF"));
+    QCOMPARE(qcp.mid(8, 4), QByteArray("QLCM"));
+
+    r = cli({"convert", wav, "-o", web + "/other.qcp", "--json"});
+    QCOMPARE(r.status, 0);
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    QCOMPARE(o["qcp"].toString(), web + "/other.qcp");
+    QCOMPARE(slurp(web + "/other.qcp"), qcp);
+
+    // Not a WAV file: reported with its name, nothing written beside it.
+    const QString bad = put(media + "/bad.wav", "not a wav at all");
+    r = cli({"convert", bad});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY2(r.err.contains("tessavane-cli: " + bad + ": "), qPrintable(r.err));
+    QVERIFY(!QFile::exists(media + "/bad.qcp"));
+
+    QCOMPARE(cli({"convert", wav, bad, "-o", web + "/x.qcp"}).status, 2);
+    QCOMPARE(cli({"convert"}).status, 2);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

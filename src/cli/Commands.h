@@ -7,6 +7,7 @@ namespace tess::cli {
 // Each subcommand takes the arguments after its name and returns the exit status.
 int makeMain(const QStringList& arguments);
 int batchMain(const QStringList& arguments);
+int convertMain(const QStringList& arguments);
 int showMain(const QStringList& arguments);
 int checkMain(const QStringList& arguments);
 int serverConfigMain(const QStringList& arguments);

@@ -30,6 +30,20 @@ FileResult failure(const QString& reason) {
 QString errnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
+
+// mkpath, but a missing parent is never made writable by others, whatever the umask.
+bool makeParents(const QString& folder) {
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(folder).absolutePath()));
+    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
+        const QByteArray step = slash < 0 ? path : path.left(slash);
+        // EEXIST, or a refusal to look at a folder that is there all the same.
+        if (::mkdir(step.constData(), 0755) != 0 && errno != EEXIST &&
+            !QFileInfo(QFile::decodeName(step)).isDir())
+            return false;
+        if (slash < 0)
+            return QFileInfo(folder).isDir();
+    }
+}
 #endif
 } // namespace
 
@@ -93,14 +107,25 @@ FileResult prepareTempFolder(const QString& folder) {
     return {};
 #else
     const QByteArray path = QFile::encodeName(folder);
+    const QString parent = QFileInfo(folder).absolutePath();
+    // Others may not rename or replace what is in a sticky folder; in an open one they may.
+    auto parentIsOpen = [&] {
+        struct stat up {};
+        return ::stat(QFile::encodeName(parent).constData(), &up) == 0 && (up.st_mode & S_IWOTH) &&
+               !(up.st_mode & S_ISVTX);
+    };
+    const QString openParent =
+        QStringLiteral("its parent folder can be changed by other users (writable by all, "
+                       "not sticky)");
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0) {
         if (errno != ENOENT)
             return failure(errnoText(errno));
         // Parents are ordinary folders; only our own folder is private.
-        const QString parent = QFileInfo(folder).absolutePath();
-        if (!QDir().mkpath(parent))
+        if (!makeParents(parent))
             return failure(QStringLiteral("its parent folder could not be created"));
+        if (parentIsOpen())
+            return failure(openParent);
         if (::mkdir(path.constData(), 0700) != 0)
             return failure(errnoText(errno));
         // The umask may have taken bits away, never added any; make it exactly 0700.
@@ -114,6 +139,8 @@ FileResult prepareTempFolder(const QString& folder) {
         return failure(QStringLiteral("it is not a folder"));
     if (st.st_uid != ::geteuid())
         return failure(QStringLiteral("it belongs to another user"));
+    if (parentIsOpen())
+        return failure(openParent);
     if ((st.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0)
         return failure(errnoText(errno));
     return {};

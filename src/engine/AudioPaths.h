@@ -28,7 +28,9 @@ QString converterPath();
 
 // Makes the folder ready for use. Created when missing (mode 0700 outside Windows);
 // elsewhere an existing one is refused when it is a symbolic link, not a folder, or
-// not the user's own, and tightened to 0700 when others could reach into it.
+// not the user's own, and tightened to 0700 when others could reach into it. Outside
+// Windows it is refused too when its parent is writable by others without the sticky
+// bit: anyone could swap it for a link of their own while a conversion runs.
 FileResult prepareTempFolder(const QString& folder);
 
 } // namespace tess::AudioPaths

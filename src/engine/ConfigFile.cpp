@@ -1,10 +1,19 @@
 #include "engine/ConfigFile.h"
 
 #include "engine/AppInfo.h"
+#include "engine/TextRules.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tess::ConfigFile {
 
@@ -12,44 +21,117 @@ QString defaultPath() {
     return AppInfo::path() + QDir::separator() + QStringLiteral("config.cfg");
 }
 
-ReadResult readFile(const QString& path) {
+namespace {
+
+ReadResult readFailure(const QString& reason) {
     ReadResult r;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        r.reason = QStringLiteral("No such file or directory");
-        return r;
-    }
-    // Checked before opening: opening a FIFO would wait for a writer.
-    if (!info.isFile()) {
-        r.reason = info.isDir() ? QStringLiteral("it is a folder, not a file")
-                                : QStringLiteral("it is not a regular file");
-        return r;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        r.reason = file.errorString();
-        return r;
-    }
-    QByteArray bytes;
-    int lines = 0;
-    while (lines < kLineCount && !file.atEnd()) {
-        const QByteArray line = file.readLine(kMaxLineBytes + 1);
-        if (line.isEmpty() && file.error() != QFileDevice::NoError)
-            break;
-        if (line.size() > kMaxLineBytes && !line.endsWith('\n')) {
-            r.reason = QStringLiteral("a line is longer than %1 bytes").arg(kMaxLineBytes);
-            return r;
-        }
-        bytes += line;
-        ++lines;
-    }
-    if (file.error() != QFileDevice::NoError) {
-        r.reason = file.errorString();
-        return r;
-    }
-    r.lines = parseLines(bytes);
-    r.ok = true;
+    r.ok = false;
+    r.reason = reason;
     return r;
+}
+
+QString tooLong() {
+    return QStringLiteral("a line is longer than %1 bytes").arg(kMaxLineBytes);
+}
+
+// Gathers bytes up to the end of the last line that counts. readChunk(buffer, size)
+// returns the bytes read, 0 at the end, -1 on an error it reports itself.
+template <class ReadChunk> ReadResult readLines(const ReadChunk& readChunk) {
+    QByteArray bytes;
+    char buffer[64 * 1024];
+    int complete = 0;
+    qsizetype lineStart = 0;
+    for (;;) {
+        const qint64 n = readChunk(buffer, qint64(sizeof buffer));
+        if (n < 0)
+            return readFailure(QString());
+        if (n == 0)
+            break;
+        qsizetype from = bytes.size();
+        bytes.append(buffer, qsizetype(n));
+        qsizetype lf;
+        while ((lf = bytes.indexOf('\n', from)) >= 0) {
+            if (lf - lineStart > kMaxLineBytes)
+                return readFailure(tooLong());
+            lineStart = lf + 1;
+            from = lineStart;
+            if (++complete == kLineCount) {
+                bytes.truncate(lineStart);
+                ReadResult r;
+                r.lines = parseLines(bytes);
+                return r;
+            }
+        }
+        if (bytes.size() - lineStart > kMaxLineBytes)
+            return readFailure(tooLong());
+    }
+    ReadResult r;
+    r.lines = parseLines(bytes);
+    return r;
+}
+
+} // namespace
+
+ReadResult readFile(const QString& path) {
+#ifndef _WIN32
+    // Non-blocking: a FIFO must not hold the program up before it can be refused.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return readFailure(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return readFailure(S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder, not a file")
+                                               : QStringLiteral("it is not a regular file"));
+    }
+    QString error;
+    ReadResult r = readLines([&](char* buffer, qint64 size) -> qint64 {
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, size_t(size));
+            if (n >= 0)
+                return n;
+            if (errno != EINTR) {
+                error = QString::fromLocal8Bit(std::strerror(errno));
+                return -1;
+            }
+        }
+    });
+    ::close(fd);
+#else
+    const QFileInfo info(path);
+    if (info.isDir())
+        return readFailure(QStringLiteral("it is a folder, not a file"));
+    if (!info.isFile() && info.exists())
+        return readFailure(QStringLiteral("it is not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return readFailure(file.errorString());
+    QString error;
+    ReadResult r = readLines([&](char* buffer, qint64 size) -> qint64 {
+        const qint64 n = file.read(buffer, size);
+        if (n < 0)
+            error = file.errorString();
+        return n;
+    });
+#endif
+    if (!r.ok && r.reason.isEmpty())
+        r.reason = error;
+    return r;
+}
+
+FileResult save(const QString& path, int blankLine, const QString& saveFolder, const QString& url,
+                const QString& vendor, const QString& version) {
+    const std::pair<const QString*, const char*> fields[] = {{&saveFolder, "save folder"},
+                                                             {&url, "Content-URL"},
+                                                             {&vendor, "Content-Vendor"},
+                                                             {&version, "Content-Version"}};
+    for (const auto& [value, name] : fields) {
+        if (TextRules::breaksLine(*value))
+            return FileResult{false, QStringLiteral("the ") + QLatin1String(name) +
+                                         QStringLiteral(" holds a line break or NUL character")};
+    }
+    return FileOps::replaceFile(path, serialise(blankLine, saveFolder, url, vendor, version));
 }
 
 QStringList parseLines(const QByteArray& bytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FileOps.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -13,25 +15,36 @@ constexpr int kLineCount = 5;
 // Where config.cfg lives: the application folder.
 QString defaultPath();
 
-// What reading config.cfg gave: its first lines (at most five), or why it could
-// not be read.
-struct ReadResult {
-    bool ok = false;
-    QString reason;
-    QStringList lines;
-};
-// Longest line read; a longer one makes the file unreadable rather than huge.
+// The longest line readFile takes, in bytes (4 MiB): far beyond any folder or URL,
+// yet a broken file cannot make the program read without end.
 constexpr qint64 kMaxLineBytes = 4 * 1024 * 1024;
-// Reads at most the five lines that count, from a regular file only: a FIFO, a
-// device or a link to one is refused without reading it.
+
+// What reading config.cfg gave: up to kLineCount lines, or why it could not be read.
+struct ReadResult {
+    bool ok = true;
+    QStringList lines; // at most kLineCount; fewer when the file is shorter
+    QString reason;    // set when !ok, e.g. "it is not a regular file"
+};
+
+// Reads the first kLineCount lines of the file at path (as parseLines splits them)
+// and nothing after them. Only a regular file is read: a FIFO, a device, a link to
+// one or a folder is refused without waiting on it; so is a line longer than
+// kMaxLineBytes.
 ReadResult readFile(const QString& path);
 
-// The lines of the file's bytes, decoded as local 8-bit text. Lines end at LF,
-// with or without a CR before it; a last line without a line end still counts,
-// and an empty file has no lines.
+// Writes the five lines to path through FileOps::replaceFile. A value holding CR,
+// LF or NUL would break the file's lines: refused, naming the field, and nothing
+// is written.
+FileResult save(const QString& path, int blankLine, const QString& saveFolder, const QString& url,
+                const QString& vendor, const QString& version);
+
+// The lines of the file's bytes, decoded as UTF-8 (Qt 6's local 8-bit text on Linux). Lines end at
+// LF, with or without a CR before it; a last line without a line end still counts, and an empty
+// file has no lines.
 QStringList parseLines(const QByteArray& bytes);
 
-// The five lines, each ending in CR LF, encoded as local 8-bit text.
+// The five lines, each ending in CR LF, encoded as UTF-8 (Qt 6's local 8-bit text on
+// Linux, whatever the locale).
 QByteArray serialise(int blankLine, const QString& saveFolder, const QString& url,
                      const QString& vendor, const QString& version);
 

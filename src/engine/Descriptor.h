@@ -20,7 +20,7 @@ struct DescriptorFields {
 };
 
 // The descriptor's bytes: an optional empty first line, then the six Content-
-// lines, each ending in CR LF, in the local 8-bit encoding.
+// lines, each ending in CR LF, in UTF-8 (Qt's local 8-bit encoding on Linux).
 QByteArray descriptorBytes(const DescriptorFields& fields, bool blankFirstLine);
 
 // The first field whose value holds CR, LF or NUL, as its line's name

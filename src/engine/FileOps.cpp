@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -16,6 +17,9 @@
 namespace tess::FileOps {
 
 namespace {
+
+// Copies move this much at a time: memory stays flat whatever the file's size.
+constexpr qint64 kChunk = 1 << 20;
 
 FileResult failure(const QString& reason) {
     return FileResult{false, reason};
@@ -36,9 +40,87 @@ mode_t newFileMode() {
     return mode;
 }
 
+// 0 or the errno of the failed write.
+int writeAll(int fd, const char* data, qint64 left) {
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        left -= n;
+    }
+    return 0;
+}
+
+// Fills a file from bytes in memory.
+struct BytesFill {
+    const QByteArray& bytes;
+    int operator()(int fd) const { return writeAll(fd, bytes.constData(), bytes.size()); }
+};
+
+// Fills a file from an open source, from its start, chunk by chunk.
+struct StreamFill {
+    int src;
+    std::unique_ptr<char[]> buffer{new char[kChunk]};
+    int operator()(int fd) const {
+        if (::lseek(src, 0, SEEK_SET) < 0)
+            return errno;
+        for (;;) {
+            const ssize_t n = ::read(src, buffer.get(), static_cast<size_t>(kChunk));
+            if (n == 0)
+                return 0;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            if (const int err = writeAll(fd, buffer.get(), n))
+                return err;
+        }
+    }
+};
+
+// A folder that refuses a new file, or a rename over the target (sticky).
+bool folderRefuses(int err) {
+    return err == EACCES || err == EPERM;
+}
+
+// The last resort when the folder takes no temporary file: the target itself is
+// truncated and written. Descriptors are small; a failure says the file may be cut.
+template <class Fill>
+FileResult writeInPlace(const QByteArray& target, const Fill& fill, int folderErr) {
+    const int fd = ::open(target.constData(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return failure(errnoText(folderErr));
+    struct stat st {};
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = folderErr;
+    if (err) {
+        ::close(fd);
+        return failure(errnoText(err));
+    }
+    if (::ftruncate(fd, 0) != 0)
+        err = errno;
+    if (!err)
+        err = fill(fd);
+    if (::close(fd) != 0 && !err)
+        err = errno;
+    if (err)
+        return failure(errnoText(err) +
+                       QStringLiteral(" (written in place: its folder takes no new file; "
+                                      "the file may now be incomplete)"));
+    return {};
+}
+
 // Plain POSIX calls: a batch writes thousands of descriptors and QSaveFile costs
 // several times as much per file.
-FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
+template <class Fill> FileResult replaceWith(const QString& path, const Fill& fill) {
     QByteArray target = QFile::encodeName(path);
     mode_t mode = newFileMode();
     struct stat st {};
@@ -53,9 +135,10 @@ FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
             exists = false;
         }
     }
+    const bool existingFile = exists && S_ISREG(st.st_mode);
     if (exists) {
         // A read-only file is not forced, whoever runs the program.
-        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        if (existingFile && !(st.st_mode & S_IWUSR))
             return failure(QStringLiteral("the file is read-only"));
         mode = st.st_mode & 07777;
     }
@@ -63,27 +146,28 @@ FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
     // A short name, so that any legal target name leaves room for it.
     QByteArray tmp = target.left(slash + 1) + ".tess-XXXXXX";
     const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return failure(errnoText(errno));
+    if (fd < 0) {
+        const int err = errno;
+        if (existingFile && folderRefuses(err))
+            return writeInPlace(target, fill, err);
+        return failure(errnoText(err));
+    }
     auto abandon = [&](int err) {
         ::close(fd);
         ::unlink(tmp.constData());
         return failure(errnoText(err));
     };
+    // Someone else's file stays theirs (root replacing a web server's file); only
+    // then is it worth a call. Before the mode: a change of owner clears set-id bits.
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, uid_t(-1), st.st_gid) != 0) {
+            // Not allowed: the new file stays the user's own, as any new file would.
+        }
+    }
     if (::fchmod(fd, mode) != 0)
         return abandon(errno);
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return abandon(errno);
-        }
-        data += n;
-        left -= n;
-    }
+    if (const int err = fill(fd))
+        return abandon(err);
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmp.constData());
@@ -92,9 +176,33 @@ FileResult replaceFilePosix(const QString& path, const QByteArray& bytes) {
     if (::rename(tmp.constData(), target.constData()) != 0) {
         const int err = errno;
         ::unlink(tmp.constData());
+        if (existingFile && folderRefuses(err))
+            return writeInPlace(target, fill, err);
         return failure(errnoText(err));
     }
     return {};
+}
+
+// Opens a regular file for reading; a FIFO or device is refused, not waited on.
+int openSource(const QString& path, bool followLink, FileResult* result) {
+    int flags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    if (!followLink)
+        flags |= O_NOFOLLOW;
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0) {
+        *result = failure(errno == ELOOP && !followLink ? QStringLiteral("it is a symbolic link")
+                                                        : errnoText(errno));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        *result = failure(S_ISREG(st.st_mode) ? errnoText(err)
+                                              : QStringLiteral("it is not a regular file"));
+        return -1;
+    }
+    return fd;
 }
 #endif
 
@@ -129,7 +237,7 @@ FileResult replaceFile(const QString& path, const QByteArray& bytes) {
 #ifndef _WIN32
     // rename() refuses a folder in the way (EISDIR) and the temporary file goes:
     // no separate look at the target, which a batch would pay once per file.
-    return replaceFilePosix(path, bytes);
+    return replaceWith(path, BytesFill{bytes});
 #else
     if (QFileInfo(path).isDir())
         return failure(QStringLiteral("Is a directory"));
@@ -140,14 +248,84 @@ FileResult replaceFile(const QString& path, const QByteArray& bytes) {
 #endif
 }
 
-FileResult copyFile(const QString& src, const QString& dst) {
+FileResult copyFile(const QString& src, const QString& dst, SourceLink sourceLink) {
+#ifndef _WIN32
+    FileResult result;
+    const int in = openSource(src, sourceLink == SourceLink::Follow, &result);
+    if (in < 0)
+        return result;
+    result = replaceWith(dst, StreamFill{in});
+    ::close(in);
+    return result;
+#else
+    if (sourceLink == SourceLink::Refuse && QFileInfo(src).isSymLink())
+        return failure(QStringLiteral("it is a symbolic link"));
     QFile in(src);
     if (!in.open(QIODevice::ReadOnly))
         return failure(in.errorString());
-    const QByteArray bytes = in.readAll();
+    if (QFileInfo(dst).isDir())
+        return failure(QStringLiteral("Is a directory"));
+    QSaveFile out(dst);
+    if (!out.open(QIODevice::WriteOnly))
+        return failure(out.errorString());
+    QByteArray chunk;
+    while (!(chunk = in.read(kChunk)).isEmpty()) {
+        if (out.write(chunk) != chunk.size())
+            return failure(out.errorString());
+    }
     if (in.error() != QFileDevice::NoError)
         return failure(in.errorString());
-    return replaceFile(dst, bytes);
+    if (!out.commit())
+        return failure(out.errorString());
+    return {};
+#endif
+}
+
+FileResult copyToNewFile(const QString& src, const QString& dst) {
+#ifndef _WIN32
+    FileResult result;
+    const int in = openSource(src, true, &result);
+    if (in < 0)
+        return result;
+    const QByteArray target = QFile::encodeName(dst);
+    // O_EXCL with O_NOFOLLOW: a link planted at dst fails the open instead of being followed.
+    const int out = ::open(target.constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (out < 0) {
+        result = failure(errnoText(errno));
+        ::close(in);
+        return result;
+    }
+    int err = StreamFill{in}(out);
+    if (::close(out) != 0 && !err)
+        err = errno;
+    ::close(in);
+    if (err) {
+        ::unlink(target.constData());
+        return failure(errnoText(err));
+    }
+    return {};
+#else
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly))
+        return failure(in.errorString());
+    QFile out(dst);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return failure(out.errorString());
+    QByteArray chunk;
+    bool ok = true;
+    while (ok && !(chunk = in.read(kChunk)).isEmpty())
+        ok = out.write(chunk) == chunk.size();
+    ok = ok && in.error() == QFileDevice::NoError && out.flush();
+    const QString reason =
+        in.error() != QFileDevice::NoError ? in.errorString() : out.errorString();
+    out.close();
+    if (!ok) {
+        out.remove();
+        return failure(reason);
+    }
+    return {};
+#endif
 }
 
 FileResult deleteFile(const QString& path) {

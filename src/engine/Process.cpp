@@ -16,9 +16,11 @@ Runner g_runner;
 
 ProcessRun startAndWait(const QString& program, const QStringList& arguments) {
     QProcess process;
-    // The converter's console output goes where ours goes; nothing reads it, so a
-    // chatty converter cannot fill a pipe and stall. Input is closed: nobody answers.
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // Its error output goes where ours goes (it says why it failed); its summary is
+    // dropped so that it never mixes with a command's own output. Nothing is read
+    // through a pipe, so a chatty converter cannot stall. Input is closed.
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
     // Its own console window, shown normally and given the focus.

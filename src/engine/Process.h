@@ -16,7 +16,8 @@ namespace Process {
 
 // Starts program by its exact path with these arguments - no shell, no splitting of a
 // command line - and blocks the calling thread until it has ended, waiting in slices
-// of 1000 ms. No events are processed meanwhile. Output is not read.
+// of 1000 ms. No events are processed meanwhile. Its standard output is dropped,
+// its error output shared with ours.
 ProcessRun startAndWait(const QString& program, const QStringList& arguments);
 
 // What the program calls: startAndWait, unless a test put a runner in its place.

@@ -80,8 +80,12 @@ void MemoryRegistry::setValue(quint32 root, const QByteArray& keyName, const QBy
     keys_[{root, keyName.toLower()}][valueName.toLower()] = Value{type, data};
 }
 
-long MemoryRegistry::open(quint32 root, const QByteArray& keyName, quint32, RegKey* key) {
+long MemoryRegistry::open(quint32 root, const QByteArray& keyName, quint32 access, RegKey* key) {
     opened_.append(keyName);
+    if (root == Reg::LocalMachine && (access & ~(Reg::Read | Reg::Wow64Views)) != 0) {
+        *key = 0;
+        return Reg::AccessDenied;
+    }
     const KeyId id{root, keyName.toLower()};
     if (keys_.find(id) == keys_.end()) {
         *key = 0;

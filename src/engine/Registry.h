@@ -14,11 +14,13 @@ using RegKey = quintptr;
 // Names differ from <windows.h>'s, which are macros.
 namespace Reg {
 constexpr quint32 LocalMachine = 0x80000002u; // HKEY_LOCAL_MACHINE
-constexpr quint32 AllAccess = 0x2003Fu;       // KEY_ALL_ACCESS
+constexpr quint32 Read = 0x20019u;            // KEY_READ: all a user without admin rights gets
+constexpr quint32 Wow64Views = 0x300u;        // KEY_WOW64_64KEY | KEY_WOW64_32KEY
 constexpr quint32 String = 1;                 // REG_SZ
 constexpr quint32 Dword = 4;                  // REG_DWORD
 constexpr long Success = 0;
 constexpr long NotFound = 2;
+constexpr long AccessDenied = 5;
 constexpr long InvalidHandle = 6;
 constexpr long MoreData = 234; // ERROR_MORE_DATA: the data does not fit the buffer
 } // namespace Reg
@@ -40,7 +42,8 @@ public:
 };
 
 // A registry held in memory; empty until values are set. Key and value names
-// compare without regard to case, as Windows does.
+// compare without regard to case, as Windows does. It answers as Windows does a user
+// without administrator rights: HKEY_LOCAL_MACHINE opens for reading only.
 class MemoryRegistry : public Registry {
 public:
     void setValue(quint32 root, const QByteArray& keyName, const QByteArray& valueName,
@@ -51,7 +54,7 @@ public:
                quint32* size) override;
     long close(RegKey key) override;
 
-    // The key names opened so far, in order, and how many are open now.
+    // The key names opened so far (refused ones too), in order, and how many are open now.
     QList<QByteArray> openedKeys() const { return opened_; }
     int openCount() const { return int(handles_.size()); }
 

@@ -1,17 +1,16 @@
 #include "config/ConfigLoadandSave.h"
 
-#include "engine/ConfigFile.h"
 #include "config/FrmOptSet.h"
 #include "core/AutoURLEngine.h"
-#include "engine/PathRules.h"
 #include "engine/AppInfo.h"
-#include "platform/Controls.h"
+#include "engine/ConfigFile.h"
 #include "engine/FileOps.h"
+#include "engine/PathRules.h"
+#include "platform/Controls.h"
 #include "platform/MessageBox.h"
 #include "shell/Form1.h"
 
-#include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace tess::ConfigLoadandSave {
@@ -21,7 +20,9 @@ QString configPath() {
 }
 
 void Startup() {
-    if (FileOps::fileExists(configPath())) {
+    // Something there that is no regular file (a FIFO, a folder, a link to a device) is
+    // not missing: the load names it and says why it is not read.
+    if (QFileInfo::exists(configPath())) {
         LoadConfig();
         return;
     }
@@ -37,19 +38,16 @@ void LoadConfig() {
     Session& s = program.session();
     const QString path = configPath();
 
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    // Bounded: only a regular file, only its first five lines.
+    const ConfigFile::ReadResult read = ConfigFile::readFile(path);
+    if (!read.ok) {
         MessageBox::show(QStringLiteral("The Configuration file at ") + path +
-                         QStringLiteral(" could not be read (") + file.errorString() +
+                         QStringLiteral(" could not be read (") + read.reason +
                          QStringLiteral("). The current settings are kept."));
         return;
     }
-    file.close();
 
-    const QStringList lines = ConfigFile::parseLines(bytes);
+    const QStringList& lines = read.lines;
     QString* const values[ConfigFile::kLineCount] = {
         &s.blankLine, &s.defaultSaveFolder, &s.defaultUrl, &s.defaultVendor, &s.defaultVersion};
     for (int i = 0; i < ConfigFile::kLineCount && i < lines.size(); ++i)
@@ -85,11 +83,11 @@ bool SaveConfig() {
     Program& program = Program::get();
     FrmOptSet* options = program.frmOptSet();
     const QString path = configPath();
-    const QByteArray bytes = ConfigFile::serialise(
-        options->chkBlankline->value(), options->txtGCD->text(), options->txtURL->text(),
+    // Written beside the old file and renamed over it: a failure keeps the old one. A
+    // value that would break the file's lines is refused the same way.
+    const FileResult written = ConfigFile::save(
+        path, options->chkBlankline->value(), options->txtGCD->text(), options->txtURL->text(),
         options->txtVendor->text(), options->txtVersion->text());
-    // Written beside the old file and renamed over it: a failure keeps the old one.
-    const FileResult written = FileOps::replaceFile(path, bytes);
     if (!written) {
         MessageBox::show(QStringLiteral("The Configuration file at ") + path +
                              QStringLiteral(" could not be saved (") + written.reason +

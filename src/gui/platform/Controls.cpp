@@ -1,5 +1,13 @@
 #include "platform/Controls.h"
 
+#include "engine/TextRules.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
@@ -63,6 +71,90 @@ void TextBox::setBackground(const QColor& c) {
 QColor TextBox::background() const {
     return palette().color(QPalette::Base);
 }
+
+void TextBox::pasteSingleLine(QClipboard::Mode mode) {
+    if (isReadOnly())
+        return;
+    const QString clip = QGuiApplication::clipboard()->text(mode);
+    // As QLineEdit::paste: an empty clipboard still replaces a selection.
+    if (!clip.isEmpty() || hasSelectedText())
+        insert(TextRules::singleLine(clip));
+}
+
+void TextBox::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Paste && !isReadOnly()) {
+        pasteSingleLine(QClipboard::Clipboard);
+        event->accept();
+        return;
+    }
+    // Text QLineEdit would insert as it is (it only looks at the first character).
+    const QString typed = event->text();
+    if (!isReadOnly() && !typed.isEmpty() && typed.at(0).isPrint()) {
+        const QString kept = TextRules::singleLine(typed);
+        if (kept != typed) {
+            insert(kept);
+            event->accept();
+            return;
+        }
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void TextBox::inputMethodEvent(QInputMethodEvent* event) {
+    const QString commit = event->commitString();
+    const QString kept = TextRules::singleLine(commit);
+    if (kept != commit)
+        event->setCommitString(kept, event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(event);
+}
+
+void TextBox::mouseReleaseEvent(QMouseEvent* event) {
+    // The middle button pastes the X11 selection; QLineEdit would take it whole.
+    if (event->button() == Qt::MiddleButton && !isReadOnly() &&
+        QGuiApplication::clipboard()->supportsSelection()) {
+        deselect();
+        pasteSingleLine(QClipboard::Selection);
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void TextBox::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createStandardContextMenu();
+    if (!menu)
+        return;
+    // The menu's Paste calls QLineEdit::paste, which is not virtual: send it here instead.
+    // Qt connects it by name, so it is found and undone by name.
+    for (QAction* action : menu->actions()) {
+        if (disconnect(action, SIGNAL(triggered()), this, SLOT(paste())) ||
+            disconnect(action, &QAction::triggered, this, &QLineEdit::paste))
+            connect(action, &QAction::triggered, this,
+                    [this] { pasteSingleLine(QClipboard::Clipboard); });
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+#if QT_CONFIG(draganddrop)
+void TextBox::dropEvent(QDropEvent* event) {
+    const QMimeData* data = event->mimeData();
+    const QString text = data ? data->text() : QString();
+    const QString kept = TextRules::singleLine(text);
+    if (kept == text) {
+        QLineEdit::dropEvent(event);
+        return;
+    }
+    QMimeData single;
+    single.setText(kept);
+    QDropEvent filtered(event->position(), event->possibleActions(), &single, event->buttons(),
+                        event->modifiers(), event->type());
+    filtered.setDropAction(event->dropAction());
+    QLineEdit::dropEvent(&filtered);
+    event->setDropAction(filtered.dropAction());
+    event->setAccepted(filtered.isAccepted());
+}
+#endif
 
 CheckBox::CheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
 

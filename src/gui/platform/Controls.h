@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QColor>
 #include <QFont>
 #include <QLabel>
@@ -33,13 +34,28 @@ QLabel* makeLabel(QWidget* parent, const char* name, const char* text, bool bold
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption);
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption);
 
-// A single-line text box without the default 32767-character limit.
+// A single-line text box without the default 32767-character limit. What the user
+// types, pastes, drops or composes enters as a single-line edit box on Windows takes
+// it: the text before the first line break, without NUL and other control characters
+// (tab stays). The program's own setText is not filtered.
 class TextBox : public QLineEdit {
     Q_OBJECT
 public:
     explicit TextBox(QWidget* parent = nullptr);
     void setBackground(const QColor& c);
     QColor background() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+#if QT_CONFIG(draganddrop)
+    void dropEvent(QDropEvent* event) override;
+#endif
+
+private:
+    void pasteSingleLine(QClipboard::Mode mode);
 };
 
 // A check box holding 0 (clear), 1 (ticked) or 2 (grayed); a user's click only

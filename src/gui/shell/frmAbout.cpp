@@ -1,11 +1,11 @@
 #include "shell/frmAbout.h"
 
 #include "engine/AppInfo.h"
-#include "platform/Controls.h"
 #include "engine/FileOps.h"
-#include "platform/MessageBox.h"
 #include "engine/ProgramStart.h"
 #include "engine/Registry.h"
+#include "platform/Controls.h"
+#include "platform/MessageBox.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -187,7 +187,8 @@ bool frmAbout::GetKeyValue(quint32 KeyRoot, const QString& KeyName, const QStrin
                            QString& KeyVal) {
     Registry& registry = Registry::current();
     RegKey hKey = 0;
-    if (registry.open(KeyRoot, KeyName.toLocal8Bit(), Reg::AllAccess, &hKey) != Reg::Success) {
+    // Reading is all it needs, and all a user without administrator rights is granted.
+    if (registry.open(KeyRoot, KeyName.toLocal8Bit(), Reg::Read, &hKey) != Reg::Success) {
         KeyVal.clear();
         return false;
     }
