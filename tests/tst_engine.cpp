@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <unistd.h>
 
 using namespace tess;
@@ -191,6 +192,15 @@ void TestEngine::patternAndCollect() {
     const QStringList all = collectFiles(media, mid, true);
     QCOMPARE(all.size(), 6);
     QCOMPARE(all.mid(4), (QStringList{media + "/sub/z.mid", media + "/sub/deeper/y.mid"}));
+
+    // The quick sort gives the picker's order, ties of case included.
+    QStringList names{"b", "B", "a", "Ä", "ä", "ß", "SS", "ss", "_x", "Zz", "zZ", "10", "9", ""};
+    for (int i = 0; i < 200; ++i)
+        names.append(QString::number((i * 7919) % 1000) + (i % 2 ? "X" : "x"));
+    QStringList expected = names;
+    std::sort(expected.begin(), expected.end(), pickerOrder);
+    sortPickerOrder(names);
+    QCOMPARE(names, expected);
 }
 
 void TestEngine::singleLineText() {

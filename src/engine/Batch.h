@@ -31,6 +31,9 @@ QStringList collectFiles(const QString& folder, const NamePattern& pattern, bool
 
 // The picker's order of file names: without regard to case, then by code point.
 bool pickerOrder(const QString& a, const QString& b);
+// Sorts names into the picker's order; quicker than std::sort with pickerOrder,
+// since each name is folded once rather than at every comparison.
+void sortPickerOrder(QStringList& names);
 
 // The outcome of one batch entry.
 struct BatchEntry {

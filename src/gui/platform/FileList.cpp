@@ -68,7 +68,7 @@ bool FileList::fill(const QString& folder) {
         if (matches(name))
             names.append(name);
     }
-    std::sort(names.begin(), names.end(), pickerOrder);
+    sortPickerOrder(names);
 
     setUpdatesEnabled(false);
     clear();
