@@ -249,7 +249,7 @@ void TestCliCheck::checkTimesOut() {
     SilentServer silent;
     const Run r = cli({"check", "--timeout", "0.3", silent.url("/a.gcd").toString()});
     QCOMPARE(r.status, 1);
-    QVERIFY2(r.out.contains("  problem: The descriptor: no answer within 0.3 s from 127.0.0.1."),
+    QVERIFY2(r.out.contains("  problem: The descriptor got no answer within 0.3 s from 127.0.0.1."),
              qPrintable(r.out));
     QVERIFY(r.out.endsWith("0 of 1 descriptor would download.\n"));
     QCOMPARE(silent.accepted(), 1);

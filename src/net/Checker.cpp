@@ -130,11 +130,12 @@ private:
                     QStringLiteral("redirect to an http:// address, or not at all"));
             return true;
         case Fetch::End::TimedOut:
-            problem(what + QStringLiteral(": ") + f.info.error + QStringLiteral(" from ") +
+            problem(what + QStringLiteral(" got ") + f.info.error + QStringLiteral(" from ") +
                         f.info.finalUrl.host() + QLatin1Char('.'),
                     QStringLiteral("check that the server is running and reachable from the "
                                    "internet on port ") +
-                        QString::number(f.info.finalUrl.port(80)));
+                        QString::number(f.info.finalUrl.port(
+                            f.info.finalUrl.scheme() == QLatin1String("https") ? 443 : 80)));
             return true;
         case Fetch::End::NetworkError:
             problem(what + QStringLiteral(" cannot be fetched: ") + f.info.error + QLatin1Char('.'),
@@ -189,7 +190,7 @@ private:
         result.readDescriptor = true;
         // An error page answering 200 is common; one sentence says more than eleven.
         if (!fetch_->body.isEmpty() && !fetch_->body.toLower().contains("content-")) {
-            QString start = QString::fromUtf8(fetch_->body.left(40)).simplified();
+            const QString start = QString::fromUtf8(fetch_->body.left(40)).simplified();
             problem(what + QStringLiteral(" holds no Content- line at all; it begins \"") + start +
                         QStringLiteral("\"."),
                     QStringLiteral("point the URL at the .gcd file Tessavane wrote (a server's "
