@@ -3,6 +3,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <algorithm>
 
 namespace tess::net {
 
@@ -74,7 +75,9 @@ void Fetch::request(const QUrl& url) {
     req.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     req.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     QNetworkReply* reply = manager_->get(req);
-    reply->setReadBufferSize(kReadBuffer);
+    // Qt stops reading the socket when its buffer is full: no more than the cap
+    // is pulled in ahead of us (zero would mean no limit).
+    reply->setReadBufferSize(cap_ > 0 ? std::min(cap_, kReadBuffer) : kReadBuffer);
     reply_ = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &Fetch::onHeaders);
     connect(reply, &QNetworkReply::readyRead, this, &Fetch::onReadyRead);
