@@ -7,6 +7,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cstdlib>
+#include <fcntl.h>
 
 using namespace tess;
 using tess::test::NginxServer;
@@ -84,6 +86,7 @@ private Q_SLOTS:
     void showReadsDescriptorsBack();
     void checkAgainstNginx();
     void checkTimesOut();
+    void progressOnATerminalOnly();
 };
 
 void TestCliCheck::usageErrors() {
@@ -252,7 +255,48 @@ void TestCliCheck::checkTimesOut() {
     QVERIFY2(r.out.contains("  problem: The descriptor got no answer within 0.3 s from 127.0.0.1."),
              qPrintable(r.out));
     QVERIFY(r.out.endsWith("0 of 1 descriptor would download.\n"));
+    // Standard error is no terminal here: no progress line.
+    QVERIFY(r.err.isEmpty());
     QCOMPARE(silent.accepted(), 1);
+}
+
+void TestCliCheck::progressOnATerminalOnly() {
+    SilentServer silent;
+    // Standard error on a pseudo-terminal of the test's own, standard output a pipe.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QByteArray slave = ::ptsname(master);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    QProcess p;
+    p.setChildProcessModifier([path = slave.constData()] {
+        const int fd = ::open(path, O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    p.start(TESSAVANE_CLI, {"check", "--timeout", "0.3", silent.url("/a.gcd").toString(),
+                            silent.url("/b.gcd").toString()});
+    QVERIFY(p.waitForStarted(10000));
+    QByteArray terminal;
+    char buffer[4096];
+    QElapsedTimer clock;
+    clock.start();
+    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+        QTest::qWait(10);
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            terminal.append(buffer, n);
+    }
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        terminal.append(buffer, n);
+    ::close(master);
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(terminal.contains("\r\033[K0/2 descriptors checked"), terminal.constData());
+    QVERIFY(terminal.contains("\r\033[K2/2 descriptors checked"));
+    // The line is wiped at the end; the results went to standard output alone.
+    QVERIFY(terminal.endsWith("\r\033[K"));
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY(out.endsWith("0 of 2 descriptors would download.\n"));
+    QVERIFY(!out.contains("descriptors checked"));
 }
 
 QTEST_GUILESS_MAIN(TestCliCheck)
