@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tessavane needs on Debian 12, when missing.
+#   scripts/setup.sh [package] [screenshots]
+# package: what scripts/package.sh needs besides; screenshots: scripts/screenshots.sh.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang libclang-rt-14-dev
-          ffmpeg sox espeak-ng nginx)
+          ffmpeg sox espeak-ng
+          # The download check's tests serve descriptors with a real nginx.
+          nginx
+          # Man pages and the validators of scripts/install-check.sh.
+          help2man desktop-file-utils appstream)
+for extra in "$@"; do
+    case "$extra" in
+        package) packages+=(dpkg-dev fakeroot file lintian) ;;
+        screenshots) packages+=(xvfb openbox) ;;
+        *) echo "setup.sh: unknown group $extra" >&2; exit 2 ;;
+    esac
+done
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,6 +5,7 @@
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
 #include "config/FrmOptSet.h"
+#include "engine/ConfigFile.h"
 #include "platform/Controls.h"
 #include "platform/DirList.h"
 #include "platform/DriveList.h"
@@ -62,6 +63,8 @@ private Q_SLOTS:
     void pastedTextKeepsOneLine();
     void saveIntoMissingFolder();
     void saveIntoReadOnlyFolder();
+    void userFolderWhenAppFolderReadOnly();
+    void besideWhenAppFolderWritable();
     void optionsWindowControls();
     void openingShowsHiddenWindowUnfilled();
     void cancelKeepsBlankLineClick();
@@ -86,6 +89,7 @@ void TestConfig::init() {
 }
 
 void TestConfig::cleanup() {
+    qunsetenv("XDG_CONFIG_HOME");
     fx.reset();
     f = nullptr;
     QCOMPARE(MessageBox::takeRecorded(), QStringList());
@@ -498,19 +502,26 @@ void TestConfig::failedSaveKeepsOldFile() {
 }
 
 void TestConfig::saveIntoMissingFolder() {
+    // A folder that does not exist is not ours to write: the user's configuration
+    // folder takes the settings, and when even that cannot be made, the message
+    // names the file there.
     start();
     AppInfo::setPathForTesting(fx->work.filePath(QStringLiteral("gone")));
+    const QString blocker = writeFile(fx->work.filePath(QStringLiteral("not-a-folder")), "x");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker));
     FrmOptSet* o = openOptions();
     o->txtGCD->setText(QStringLiteral("C:\\web"));
     click(o->CMNDOK);
     const QStringList shown = MessageBox::takeRecorded();
     QCOMPARE(shown.size(), 1);
-    QVERIFY2(shown[0].contains(fx->work.filePath(QStringLiteral("gone/config.cfg"))),
+    QVERIFY2(shown[0].startsWith(QStringLiteral("The Configuration file at ") + blocker +
+                                 QStringLiteral("/tessavane/config.cfg could not be saved (")),
              qPrintable(shown[0]));
     QCOMPARE(logLines(f), QStringList{kStarted});
     QVERIFY(f->txtsave->text().isEmpty());
     QVERIFY(fx->program->session().defaultSaveFolder.isEmpty());
     QVERIFY(o->isVisible());
+    QVERIFY(!QFile::exists(fx->work.filePath(QStringLiteral("gone"))));
 }
 
 void TestConfig::saveIntoReadOnlyFolder() {
@@ -556,6 +567,95 @@ void TestConfig::saveIntoReadOnlyFolder() {
              QByteArray("1\r\nC:\\web\r\nhttp://x.example/wap/\r\nOther\r\n2.0\r\n"));
     QVERIFY(o->isVisible());
     ::chmod(folder.constData(), 0700);
+}
+
+namespace {
+// Runs the rest of a scope as an ordinary user: root writes anywhere, and an
+// installed program's folder is read-only to everyone else.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser() {
+        if (::geteuid() == 0)
+            switched_ = ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+    }
+    ~AsOrdinaryUser() {
+        if (switched_) {
+            [[maybe_unused]] const int u = ::seteuid(0);
+            [[maybe_unused]] const int g = ::setegid(0);
+        }
+    }
+    AsOrdinaryUser(const AsOrdinaryUser&) = delete;
+    AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
+    static constexpr uid_t kNobody = 65534;
+
+private:
+    bool switched_ = false;
+};
+} // namespace
+
+void TestConfig::userFolderWhenAppFolderReadOnly() {
+    const QByteArray app = QFile::encodeName(fx->appDir.path());
+    QTemporaryDir home;
+    const QString configHome = home.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(configHome));
+    if (::geteuid() == 0) {
+        QVERIFY(::chown(QFile::encodeName(home.path()).constData(), AsOrdinaryUser::kNobody,
+                        AsOrdinaryUser::kNobody) == 0);
+        QVERIFY(::chown(QFile::encodeName(configHome).constData(), AsOrdinaryUser::kNobody,
+                        AsOrdinaryUser::kNobody) == 0);
+    }
+    QVERIFY(::chmod(app.constData(), 0555) == 0);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+    const QString userCfg = configHome + QStringLiteral("/tessavane/config.cfg");
+    {
+        AsOrdinaryUser user;
+        QCOMPARE(ConfigFile::defaultPath(), userCfg);
+        // First start as today: the message, then the options window.
+        f = fx->program->form1();
+        QVERIFY(MessageBox::takeRecorded().value(0).startsWith(
+            QLatin1String("The Configuration File could not be found.")));
+        showWindow(f);
+        QTRY_VERIFY(fx->program->exists<FrmOptSet>() && fx->program->frmOptSet()->isVisible());
+        FrmOptSet* o = fx->program->frmOptSet();
+        o->txtVendor->setText(QStringLiteral("Acme"));
+        click(o->CMNDOK);
+        QCOMPARE(MessageBox::takeRecorded(), QStringList());
+        QCOMPARE(readFile(userCfg), QByteArray("0\r\n\r\n\r\nAcme\r\n\r\n"));
+        QCOMPARE(logLines(f), (QStringList{kLoaded, kSaved, kStarted}));
+        restart();
+        QCOMPARE(MessageBox::takeRecorded(), QStringList());
+        QCOMPARE(logLines(f), (QStringList{kLoaded, kStarted}));
+        QCOMPARE(f->txtVendor->text(), QStringLiteral("Acme"));
+        // Messages name the file where it really is.
+        QVERIFY(QFile::remove(userCfg));
+        f->CMNDDefaults_Click();
+        const QStringList shown = MessageBox::takeRecorded();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith(QStringLiteral("The Configuration file at ") + userCfg +
+                                     QStringLiteral(" could not be read (")),
+                 qPrintable(shown[0]));
+    }
+    ::chmod(app.constData(), 0755);
+    QVERIFY(!QFile::exists(cfg()));
+}
+
+void TestConfig::besideWhenAppFolderWritable() {
+    // A writable folder (a portable copy, a build) keeps config.cfg beside the
+    // program even when the user's folder holds one; so does a read-only folder
+    // that already holds the file.
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    QVERIFY(QDir().mkpath(configHome.filePath(QStringLiteral("tessavane"))));
+    writeFile(configHome.filePath(QStringLiteral("tessavane/config.cfg")), kConfig);
+    QCOMPARE(ConfigFile::defaultPath(), cfg());
+    writeFile(cfg(), kConfig);
+    const QByteArray app = QFile::encodeName(fx->appDir.path());
+    QVERIFY(::chmod(app.constData(), 0555) == 0);
+    {
+        AsOrdinaryUser user;
+        QCOMPARE(ConfigFile::defaultPath(), cfg());
+    }
+    ::chmod(app.constData(), 0755);
 }
 
 void TestConfig::optionsWindowControls() {

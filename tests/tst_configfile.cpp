@@ -1,3 +1,4 @@
+#include "engine/AppInfo.h"
 #include "engine/ConfigFile.h"
 
 #include <QDir>
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void readFileBoundsALine();
     void readFileOfAGigabyte();
     void saveRefusesLineBreaks();
+    void userConfigFolder();
+    void besideOrInTheUserFolder();
 };
 
 namespace {
@@ -218,6 +221,38 @@ void TestConfigFile::saveRefusesLineBreaks() {
     // Tabs and other text are ordinary values.
     QVERIFY(ConfigFile::save(path, 0, "a\tb", "", "Caf\u00e9", ""));
     QCOMPARE(readAll(path), QByteArray("0\r\na\tb\r\n\r\nCaf\xc3\xa9\r\n\r\n"));
+}
+
+// $XDG_CONFIG_HOME/tessavane, else ~/.config/tessavane, for every program of ours.
+void TestConfigFile::userConfigFolder() {
+    const QByteArray savedHome = qgetenv("HOME");
+    QTemporaryDir home, xdg;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(ConfigFile::configFolder(), home.path() + "/.config/tessavane");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
+    QCOMPARE(ConfigFile::configFolder(), xdg.path() + "/tessavane");
+    qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", savedHome);
+}
+
+void TestConfigFile::besideOrInTheUserFolder() {
+    QTemporaryDir app, xdg;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
+    // A writable folder keeps the file beside the program.
+    AppInfo::setPathForTesting(app.path());
+    QCOMPARE(ConfigFile::defaultPath(), app.filePath("config.cfg"));
+    // A folder that is not there (nor writable) sends it to the user's folder.
+    AppInfo::setPathForTesting(app.filePath("gone"));
+    QCOMPARE(ConfigFile::defaultPath(), xdg.path() + "/tessavane/config.cfg");
+    // A regular file in place of the folder is no folder to write into either.
+    QFile plain(app.filePath("plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    AppInfo::setPathForTesting(plain.fileName());
+    QCOMPARE(ConfigFile::defaultPath(), xdg.path() + "/tessavane/config.cfg");
+    AppInfo::setPathForTesting(QString());
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 QTEST_MAIN(TestConfigFile)

@@ -166,6 +166,33 @@ void TestEngine::batchGoesOnAfterFailures() {
     QCOMPARE(oks, (QList<bool>{true, false, true, false}));
     QVERIFY(QFile::exists(web + "/a.gcd"));
     QVERIFY(QFile::exists(web + "/b.gcd"));
+
+    // Two threads, chunks of entries: the same outcome in the same order.
+    QStringList many;
+    for (int i = 0; i < 1000; ++i)
+        many.append(i % 7 == 3 ? media + QString("/gone%1.mid").arg(i)
+                               : put(media + QString("/f%1.png").arg(i), QByteArray(i, 'p')));
+    QStringList order;
+    int okCount = 0;
+    qsizetype at = 0;
+    const int failedTwo = runBatchPipelined(
+        [&](QString* m) {
+            if (at >= many.size())
+                return false;
+            *m = many[at++];
+            return true;
+        },
+        s,
+        [&](const BatchEntry& e) {
+            order.append(e.media);
+            okCount += e.made.ok ? 1 : 0;
+            QCOMPARE(e.made.ok, !e.media.contains("gone"));
+        });
+    QCOMPARE(order, many);
+    QCOMPARE(failedTwo, 143);
+    QCOMPARE(okCount, 857);
+    QCOMPARE(slurp(web + "/f999.gcd"),
+             descriptorBytes({"image/png", "f999", "", "", "", "999"}, false));
 }
 
 void TestEngine::patternAndCollect() {

@@ -1,6 +1,8 @@
 #include "SecondUser.h"
 #include "TestSupport.h"
 
+#include "shell/frmSplash.h"
+
 #include "core/FrmGetURL.h"
 #include "platform/Controls.h"
 
@@ -27,6 +29,7 @@ private Q_SLOTS:
     void startState();
     void disabledFrameBlocksItsButtons();
     void intakeOfSongMid();
+    void fileNamedAtStart();
     void intakeVariants_data();
     void intakeVariants();
     void wavAfterPngKeepsType();
@@ -124,6 +127,48 @@ void TestForm1::intakeOfSongMid() {
         QStringLiteral("All Valid Types|*.mid;*.qcp;*.cmx;*.png;*.jpg;*.bmp|MIDI (*.mid*)|*.mid|"
                        "QCELP Audio (*.qcp)|*.qcp|CMX 2.0+ (*.cmx)|*.cmx|PNG Image "
                        "(*.png)|*.png|JPEG Image (*.jpg)|*.jpg|WBMP Image (*.wbmp)|*.*bmp|"));
+}
+
+// "tessavane FILE": the splash first, then the main window comes up with the
+// file taken in exactly as if chosen in the open dialog; once only.
+void TestForm1::fileNamedAtStart() {
+    const QString song =
+        writeFile(fx->work.filePath(QStringLiteral("song.mid")), QByteArray(4096, 'x'));
+    fx->program.reset();
+    fx->program = std::make_unique<Program>();
+    fx->program->session().startFile = song;
+    frmSplash* splash = fx->program->frmSplashWindow();
+    showWindow(splash);
+    QVERIFY(!fx->program->exists<Form1>());
+    splash->Timer1_Timer();
+    QVERIFY(fx->program->exists<Form1>());
+    f = fx->program->form1();
+    QVERIFY(f->isVisible());
+    QVERIFY(MessageBox::takeRecorded().value(0).startsWith(
+        QLatin1String("The Configuration File could not be found.")));
+    f->tmroptset->stop();
+    QCOMPARE(logLines(f),
+             (QStringList{"Content-Name: song.mid", "audio/midi Content-Type Auto Selected",
+                          "Selected File:" + song, "Orlwick's Tessavane v1.1.0 Started!",
+                          "File Size:4096"}));
+    QCOMPARE(f->txtname->text(), QStringLiteral("song"));
+    QCOMPARE(f->lblsize->text(), QStringLiteral("4096"));
+    QVERIFY(f->op[0]->isChecked());
+    QCOMPARE(fx->program->session().selectedFilePath, song);
+    QVERIFY(fx->program->session().startFile.isEmpty());
+    QVERIFY(f->cmndmake->isEnabled());
+
+    // A file that is gone stops the intake silently, as a vanished dialog answer does.
+    fx->program.reset();
+    fx->program = std::make_unique<Program>();
+    writeFile(fx->appDir.filePath(QStringLiteral("config.cfg")), "0\r\n\r\n\r\n\r\n\r\n");
+    fx->program->session().startFile = fx->work.filePath(QStringLiteral("gone.png"));
+    f = fx->program->form1();
+    QCOMPARE(MessageBox::takeRecorded(), QStringList());
+    QVERIFY(logLines(f).contains(QStringLiteral("Selected File:") +
+                                 fx->work.filePath(QStringLiteral("gone.png"))));
+    QCOMPARE(fx->program->session().selectedFilePath,
+             fx->work.filePath(QStringLiteral("gone.png")));
 }
 
 void TestForm1::intakeVariants_data() {

@@ -2,6 +2,8 @@
 // a second argument the start-up or About window, or another window of the program
 // (splash, about, options, chooser, batch, batchset, convert, geturl), or the check
 // window with the results of a check against a small server of its own (check).
+// On a real X server (scripts/screenshots.sh) the picture is taken from the
+// screen, window manager frame included; elsewhere the window draws itself.
 #include "audio/FrmConvert.h"
 #include "batch/frmBatch.h"
 #include "batch/frmBatchSet.h"
@@ -21,17 +23,36 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 namespace {
+
+bool save(QWidget* w, const char* path) {
+    const QString file = QString::fromLocal8Bit(path);
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        QCoreApplication::processEvents();
+        return w->grab().save(file);
+    }
+    // Let the window manager map and frame the window, and the window paint.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 1500) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    const QRect frame = w->frameGeometry();
+    return w->screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(file);
+}
 
 // Answers each GET with a canned response: the folder of a typical first upload,
 // where the server knows no .gcd and one file is missing.
@@ -104,9 +125,11 @@ int main(int argc, char* argv[]) {
             w = about;
         }
         w->show();
-        app.processEvents();
-        return w->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+        return save(w, argv[1]) ? 0 : 1;
     }
+    tess::Form1* f = program.form1();
+    // No options window of a first start over the picture.
+    f->tmroptset->stop();
     if (which == QLatin1String("check")) {
         CannedServer server;
         QTemporaryDir web;
@@ -115,20 +138,18 @@ int main(int argc, char* argv[]) {
             gcd.open(QIODevice::WriteOnly);
         }
         tess::FrmCheck* check = program.frmCheck();
-        check->txtCheckFolder->setText(QStringLiteral("/srv/www/wap"));
         check->txtCheckURL->setText(server.base);
         check->cboServer->setCurrentIndex(1);
-        check->show();
+        f->show();
+        tess::showWindow(check);
         // The folder is listed from the temporary one; the box shows the usual place.
         check->txtCheckFolder->setText(web.path());
         check->cmndCheck_Click();
         check->txtCheckFolder->setText(QStringLiteral("/srv/www/wap"));
         while (!check->cmndCheck->isEnabled())
             app.processEvents(QEventLoop::WaitForMoreEvents);
-        app.processEvents();
-        return check->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+        return save(check, argv[1]) ? 0 : 1;
     }
-    tess::Form1* f = program.form1();
     QWidget* other = nullptr;
     if (which == QLatin1String("options"))
         other = program.frmOptSet();
@@ -143,9 +164,9 @@ int main(int argc, char* argv[]) {
     else if (which == QLatin1String("geturl"))
         other = program.frmGetURL();
     if (other) {
-        other->show();
-        app.processEvents();
-        return other->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+        f->show();
+        tess::showWindow(other);
+        return save(other, argv[1]) ? 0 : 1;
     }
     f->show();
     QFile song(dir.filePath(QStringLiteral("ringtone.mid")));
@@ -159,6 +180,5 @@ int main(int argc, char* argv[]) {
     f->cmndgcd_Click();
     program.frmGetURL()->txtautoURL->setText(QStringLiteral("http://www.example.com/wap/"));
     program.frmGetURL()->CMNDOK_Click();
-    app.processEvents();
-    return f->grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    return save(f, argv[1]) ? 0 : 1;
 }

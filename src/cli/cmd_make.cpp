@@ -79,6 +79,20 @@ private:
     char separator_;
 };
 
+// A list known up front is written by two threads; see runBatchPipelined.
+int writeAll(const QStringList& files, const MakeSettings& settings,
+             const std::function<void(const BatchEntry&)>& done) {
+    qsizetype at = 0;
+    return runBatchPipelined(
+        [&](QString* media) {
+            if (at >= files.size())
+                return false;
+            *media = files[at++];
+            return true;
+        },
+        settings, done);
+}
+
 int finish(int failed) {
     std::fflush(stdout);
     return failed > 0 ? kFailed : kOk;
@@ -174,10 +188,11 @@ int batchMain(const QStringList& arguments) {
     };
     int failed = 0;
     if (fromStdin) {
+        // One by one: a script that feeds names as files arrive sees each answer at once.
         StdinList list(parser.isSet(nul));
         failed = runBatch([&](QString* media) { return list.next(media); }, settings, done);
     } else {
-        failed = runBatch(files, settings, done);
+        failed = writeAll(files, settings, done);
     }
     return finish(failed);
 }

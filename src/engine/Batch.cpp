@@ -3,7 +3,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QThread>
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -163,6 +168,73 @@ int runBatch(const std::function<bool(QString*)>& next, const MakeSettings& sett
         if (done)
             done(entry);
     }
+    return failed;
+}
+
+int runBatchPipelined(const std::function<bool(QString*)>& next, const MakeSettings& settings,
+                      const std::function<void(const BatchEntry&)>& done) {
+    if (QThread::idealThreadCount() < 2)
+        return runBatch(next, settings, done);
+
+    // Entries cross in chunks, so the threads meet once per chunk, not per file;
+    // a bounded queue keeps memory flat however long the list.
+    using Chunk = std::vector<BatchEntry>;
+    constexpr size_t kChunk = 64;
+    constexpr size_t kDepth = 8;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Chunk> queue;
+    bool finished = false;
+    int failed = 0;
+
+    std::thread writer([&] {
+        for (;;) {
+            Chunk chunk;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return !queue.empty() || finished; });
+                if (queue.empty())
+                    return;
+                chunk = std::move(queue.front());
+                queue.pop_front();
+            }
+            changed.notify_all();
+            for (BatchEntry& entry : chunk) {
+                finishDescriptor(entry.made);
+                if (!entry.made.ok)
+                    ++failed;
+                if (done)
+                    done(entry);
+            }
+        }
+    });
+
+    auto hand = [&](Chunk&& chunk) {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return queue.size() < kDepth; });
+        queue.push_back(std::move(chunk));
+        hold.unlock();
+        changed.notify_all();
+    };
+    Chunk chunk;
+    chunk.reserve(kChunk);
+    QString media;
+    while (next(&media)) {
+        chunk.push_back(BatchEntry{media, prepareDescriptor(media, settings)});
+        if (chunk.size() == kChunk) {
+            hand(std::move(chunk));
+            chunk = Chunk();
+            chunk.reserve(kChunk);
+        }
+    }
+    if (!chunk.empty())
+        hand(std::move(chunk));
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        finished = true;
+    }
+    changed.notify_all();
+    writer.join();
     return failed;
 }
 

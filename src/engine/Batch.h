@@ -50,4 +50,10 @@ int runBatch(const QStringList& entries, const MakeSettings& settings,
 int runBatch(const std::function<bool(QString*)>& next, const MakeSettings& settings,
              const std::function<void(const BatchEntry&)>& done);
 
+// The same outcome, with the writing on a second thread while the next entries
+// are planned: on two cores the string work hides behind the file system's. done
+// is called on that thread, in entry order. With one core it is runBatch.
+int runBatchPipelined(const std::function<bool(QString*)>& next, const MakeSettings& settings,
+                      const std::function<void(const BatchEntry&)>& done);
+
 } // namespace tess

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #ifndef _WIN32
 #include <cerrno>
@@ -17,8 +18,50 @@
 
 namespace tess::ConfigFile {
 
+namespace {
+
+const QString kFileName = QStringLiteral("config.cfg");
+
+#ifndef _WIN32
+// By the effective ids, as a write would be checked.
+bool writableFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    return info.isDir() &&
+           ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK, AT_EACCESS) == 0;
+}
+
+// Root may write anywhere; the folder the package installs into still never
+// gets a settings file of ours.
+bool installFolder(const QString& folder) {
+#ifdef TESS_INSTALL_BINDIR
+    const QString installed = QFileInfo(QStringLiteral(TESS_INSTALL_BINDIR)).canonicalFilePath();
+    return !installed.isEmpty() && QFileInfo(folder).canonicalFilePath() == installed;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
+}
+#endif
+
+} // namespace
+
 QString defaultPath() {
-    return AppInfo::path() + QDir::separator() + QStringLiteral("config.cfg");
+    const QString folder = AppInfo::path();
+    const QString beside = folder + QDir::separator() + kFileName;
+#ifdef _WIN32
+    return beside;
+#else
+    if (QFileInfo::exists(beside) || (writableFolder(folder) && !installFolder(folder)))
+        return beside;
+    return configFolder() + QLatin1Char('/') + kFileName;
+#endif
+}
+
+QString configFolder() {
+    // The generic location plus our name: AppConfigLocation would follow each
+    // executable's own name and split the window's and the command's settings.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/tessavane");
 }
 
 namespace {

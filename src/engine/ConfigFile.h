@@ -12,8 +12,14 @@ namespace tess::ConfigFile {
 // save folder, default URL, default vendor, default version.
 constexpr int kLineCount = 5;
 
-// Where config.cfg lives: the application folder.
+// Where config.cfg lives: the application folder when it holds one, or when the
+// user may write there (a portable copy, a build) and it is not the folder the
+// program installs into; otherwise configFolder() + "/config.cfg".
 QString defaultPath();
+
+// The user's own folder for our settings: $XDG_CONFIG_HOME/tessavane, by default
+// ~/.config/tessavane. Shared by every program of ours, whatever its file name.
+QString configFolder();
 
 // The longest line readFile takes, in bytes (4 MiB): far beyond any folder or URL,
 // yet a broken file cannot make the program read without end.

@@ -30,13 +30,18 @@ QString fieldBreakingLine(const DescriptorFields& f) {
     return {};
 }
 
+QString descriptorProblem(const QString& path, const DescriptorFields& fields) {
+    if (TextRules::breaksLine(path))
+        return QStringLiteral("the file name holds a line break or NUL");
+    if (const QString field = fieldBreakingLine(fields); !field.isEmpty())
+        return QStringLiteral("the ") + field + QStringLiteral(" value holds a line break or NUL");
+    return {};
+}
+
 FileResult writeDescriptor(const QString& path, const DescriptorFields& fields,
                            bool blankFirstLine) {
-    if (TextRules::breaksLine(path))
-        return FileResult{false, QStringLiteral("the file name holds a line break or NUL")};
-    if (const QString field = fieldBreakingLine(fields); !field.isEmpty())
-        return FileResult{false, QStringLiteral("the ") + field +
-                                     QStringLiteral(" value holds a line break or NUL")};
+    if (const QString problem = descriptorProblem(path, fields); !problem.isEmpty())
+        return FileResult{false, problem};
     return FileOps::replaceFile(path, descriptorBytes(fields, blankFirstLine));
 }
 

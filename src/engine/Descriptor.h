@@ -27,6 +27,10 @@ QByteArray descriptorBytes(const DescriptorFields& fields, bool blankFirstLine);
 // ("Content-URL"); empty when every value keeps to its line.
 QString fieldBreakingLine(const DescriptorFields& fields);
 
+// Why a descriptor with these fields may not be written at path: a value or the
+// path holding CR, LF or NUL. Empty when it may.
+QString descriptorProblem(const QString& path, const DescriptorFields& fields);
+
 // Writes the descriptor at path through FileOps::replaceFile. A value holding CR,
 // LF or NUL would forge or break lines: nothing is written then.
 FileResult writeDescriptor(const QString& path, const DescriptorFields& fields,

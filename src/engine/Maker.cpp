@@ -65,16 +65,36 @@ Made planDescriptor(const QString& mediaPath, const MakeSettings& settings) {
     return made;
 }
 
-Made makeDescriptor(const QString& mediaPath, const MakeSettings& settings) {
+Made prepareDescriptor(const QString& mediaPath, const MakeSettings& settings) {
     Made made = planDescriptor(mediaPath, settings);
     if (!made.ok)
         return made;
-    const FileResult written = writeDescriptor(made.path, made.fields, settings.blankLine);
+    const QString problem = descriptorProblem(made.path, made.fields);
+    if (!problem.isEmpty()) {
+        made.ok = false;
+        made.reason =
+            QStringLiteral("could not write ") + made.path + QStringLiteral(": ") + problem;
+        return made;
+    }
+    made.bytes = descriptorBytes(made.fields, settings.blankLine);
+    return made;
+}
+
+void finishDescriptor(Made& made) {
+    if (!made.ok)
+        return;
+    const FileResult written = FileOps::replaceFile(made.path, made.bytes);
+    made.bytes.clear();
     if (!written) {
         made.ok = false;
         made.reason =
             QStringLiteral("could not write ") + made.path + QStringLiteral(": ") + written.reason;
     }
+}
+
+Made makeDescriptor(const QString& mediaPath, const MakeSettings& settings) {
+    Made made = prepareDescriptor(mediaPath, settings);
+    finishDescriptor(made);
     return made;
 }
 

@@ -44,10 +44,17 @@ struct Made {
     QString reason;
     QString path; // the descriptor's path, set once known
     DescriptorFields fields;
+    QByteArray bytes; // what prepareDescriptor made ready to write
 };
 
 // The fields and path of media's descriptor, without writing anything.
 Made planDescriptor(const QString& mediaPath, const MakeSettings& settings);
+
+// Plans the descriptor and makes its bytes, refusing values that would break a
+// line; nothing is written yet.
+Made prepareDescriptor(const QString& mediaPath, const MakeSettings& settings);
+// Writes what prepareDescriptor made ready; made tells the outcome.
+void finishDescriptor(Made& made);
 
 // Plans and writes one descriptor, the same bytes the main window writes for the
 // same file and values.

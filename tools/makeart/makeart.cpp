@@ -200,12 +200,18 @@ void gear(QPainter& p, QPointF c, qreal r, QColor color) {
     p.restore();
 }
 
+// Twice the pixels for 200 % screens: the same drawing on a scaled painter.
+QSize sized(int width, int height, qreal s) {
+    return QSize(qRound(width * s), qRound(height * s));
+}
+
 // Picture buttons: a light face, the picture on the left, one or two words on the right.
 QImage button(const std::function<void(QPainter&, const QRectF&)>& picture,
-              const QStringList& words) {
-    QImage img(64, 35, QImage::Format_ARGB32_Premultiplied);
+              const QStringList& words, qreal s) {
+    QImage img(sized(64, 35, s), QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QRectF face(0.5, 0.5, 63, 34);
@@ -229,7 +235,7 @@ QImage button(const std::function<void(QPainter&, const QRectF&)>& picture,
     return img;
 }
 
-QImage buttonOpen() {
+QImage buttonOpen(qreal s) {
     return button(
         [](QPainter& p, const QRectF& r) {
             page(p, QRectF(r.left() + 3, r.top(), r.width() * 0.68, r.height()));
@@ -243,10 +249,10 @@ QImage buttonOpen() {
             p.drawLine(c - QPointF(3, 0), c + QPointF(3, 0));
             p.drawLine(c - QPointF(0, 3), c + QPointF(0, 3));
         },
-        {QStringLiteral("Open")});
+        {QStringLiteral("Open")}, s);
 }
 
-QImage buttonBatch() {
+QImage buttonBatch(qreal s) {
     return button(
         [](QPainter& p, const QRectF& r) {
             for (int i = 2; i >= 0; --i) {
@@ -256,10 +262,10 @@ QImage buttonBatch() {
             }
             note(p, QPointF(r.left() + 8, r.top() + 21), 8, Navy);
         },
-        {QStringLiteral("Batch")});
+        {QStringLiteral("Batch")}, s);
 }
 
-QImage buttonWav() {
+QImage buttonWav(qreal s) {
     return button(
         [](QPainter& p, const QRectF& r) {
             waveform(p, QRectF(r.left(), r.top() + 2, r.width(), r.height() * 0.5),
@@ -267,10 +273,10 @@ QImage buttonWav() {
             arrow(p, QPointF(r.left() + 4, r.bottom() - 5), QPointF(r.right() - 3, r.bottom() - 5),
                   Orange, 2.2);
         },
-        {QStringLiteral("WAV"), QStringLiteral("QCP")});
+        {QStringLiteral("WAV"), QStringLiteral("QCP")}, s);
 }
 
-QImage buttonMake() {
+QImage buttonMake(qreal s) {
     return button(
         [](QPainter& p, const QRectF& r) {
             page(p, QRectF(r.left() + 1, r.top(), r.width() * 0.72, r.height()));
@@ -280,28 +286,30 @@ QImage buttonMake() {
                        QStringLiteral("GCD"));
             gear(p, QPointF(r.right() - 6, r.bottom() - 6), 5.5, Orange.darker(110));
         },
-        {QStringLiteral("Make"), QStringLiteral("GCD")});
+        {QStringLiteral("Make"), QStringLiteral("GCD")}, s);
 }
 
-QImage aboutSmall() {
-    QImage img(80, 50, QImage::Format_RGB32);
+QImage aboutSmall(qreal s) {
+    QImage img(sized(80, 50, s), QImage::Format_RGB32);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
-    night(p, img.rect());
+    night(p, QRectF(0, 0, 80, 50));
     phone(p, QRectF(10, 4, 20, 42));
     soundWaves(p, QPointF(30, 20), 7, 6, 4, 0, 2, Orange);
     note(p, QPointF(62, 38), 11, Teal);
     return img;
 }
 
-QImage batchSmall() {
-    QImage img(80, 50, QImage::Format_RGB32);
+QImage batchSmall(qreal s) {
+    QImage img(sized(80, 50, s), QImage::Format_RGB32);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient g(0, 0, 0, 50);
     g.setColorAt(0, QColor(0xe9, 0xee, 0xf5));
     g.setColorAt(1, QColor(0xc4, 0xcd, 0xdb));
-    p.fillRect(img.rect(), g);
+    p.fillRect(QRectF(0, 0, 80, 50), g);
     for (int i = 3; i >= 0; --i)
         page(p, QRectF(8 + i * 7, 12 - i * 3, 24, 32), i == 0 ? Paper : QColor(0xdd, 0xe3, 0xec));
     note(p, QPointF(16, 36), 12, Navy);
@@ -327,12 +335,13 @@ void phoneScene(QPainter& p, const QRectF& phoneRect, qreal scale) {
          Teal);
 }
 
-QImage splash() {
-    QImage img(350, 250, QImage::Format_RGB32);
+QImage splash(qreal s) {
+    QImage img(sized(350, 250, s), QImage::Format_RGB32);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    night(p, img.rect());
+    night(p, QRectF(0, 0, 350, 250));
     // Top left (version line) and lower middle (LOADING...) stay plain.
     phoneScene(p, QRectF(258, 50, 44, 110), 1.0);
 
@@ -354,11 +363,12 @@ QImage splash() {
     return img;
 }
 
-QImage about() {
-    QImage img(350, 250, QImage::Format_RGB32);
+QImage about(qreal s) {
+    QImage img(sized(350, 250, s), QImage::Format_RGB32);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
-    night(p, img.rect());
+    night(p, QRectF(0, 0, 350, 250));
     // A calm band below for the text labels.
     QLinearGradient band(0, 170, 0, 250);
     band.setColorAt(0, QColor(0, 0, 0, 0));
@@ -401,18 +411,30 @@ int run(const QString& folder) {
     if (!QDir().mkpath(folder))
         return 1;
     bool ok = true;
-    ok &= save(buttonOpen(), folder, QStringLiteral("button_open.png"), "PNG");
-    ok &= save(buttonBatch(), folder, QStringLiteral("button_batch.png"), "PNG");
-    ok &= save(buttonWav(), folder, QStringLiteral("button_wav.png"), "PNG");
-    ok &= save(buttonMake(), folder, QStringLiteral("button_make.png"), "PNG");
-    ok &= save(aboutSmall(), folder, QStringLiteral("about_small.png"), "PNG");
-    ok &= save(batchSmall(), folder, QStringLiteral("batch_small.png"), "PNG");
-    ok &= save(splash(), folder, QStringLiteral("splash.jpg"), "JPG", 92);
-    // RGB888 makes the BMP writer produce 24 bits per pixel.
-    ok &= save(about().convertToFormat(QImage::Format_RGB888), folder, QStringLiteral("about.bmp"),
-               "BMP");
+    for (const qreal s : {1.0, 2.0}) {
+        // Qt picks name@2x.ext by itself on a screen of twice the density.
+        const auto n = [s](const char* base, const char* ext) -> QString {
+            return QLatin1String(base) + (s > 1 ? QStringLiteral("@2x") : QString()) +
+                   QLatin1String(ext);
+        };
+        ok &= save(buttonOpen(s), folder, n("button_open", ".png"), "PNG");
+        ok &= save(buttonBatch(s), folder, n("button_batch", ".png"), "PNG");
+        ok &= save(buttonWav(s), folder, n("button_wav", ".png"), "PNG");
+        ok &= save(buttonMake(s), folder, n("button_make", ".png"), "PNG");
+        ok &= save(aboutSmall(s), folder, n("about_small", ".png"), "PNG");
+        ok &= save(batchSmall(s), folder, n("batch_small", ".png"), "PNG");
+        ok &= save(splash(s), folder, n("splash", ".jpg"), "JPG", 92);
+        // RGB888 makes the BMP writer produce 24 bits per pixel.
+        ok &= save(about(s).convertToFormat(QImage::Format_RGB888), folder, n("about", ".bmp"),
+                   "BMP");
+    }
     ok &= save(icon(32), folder, QStringLiteral("icon.png"), "PNG");
     ok &= save(icon(64), folder, QStringLiteral("icon_64.png"), "PNG");
+    // The window icon at 200 % and the sizes of the desktop's icon theme.
+    ok &= save(icon(64), folder, QStringLiteral("icon@2x.png"), "PNG");
+    ok &= save(icon(128), folder, QStringLiteral("icon_64@2x.png"), "PNG");
+    for (const int size : {16, 22, 24, 48, 128, 256})
+        ok &= save(icon(size), folder, QStringLiteral("icon_%1.png").arg(size), "PNG");
     return ok ? 0 : 1;
 }
 

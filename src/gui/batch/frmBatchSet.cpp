@@ -2,9 +2,9 @@
 
 #include "batch/BatchCode.h"
 #include "batch/frmBatch.h"
-#include "engine/ConfigFile.h"
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
+#include "engine/ConfigFile.h"
 #include "platform/Controls.h"
 #include "shell/Form1.h"
 
@@ -46,7 +46,7 @@ frmBatchSet::frmBatchSet() {
     txtURL = named(new TextBox(Frame1), "txtURL");
     placeTwips(txtURL, 120, 2640, 5415, 285);
     Image1 = named(new PictureBox(Frame1), "Image1");
-    Image1->setPixmap(QPixmap(QStringLiteral(":/batch_small.png")));
+    Image1->setPixmap(picture(QStringLiteral(":/batch_small.png")));
     Image1->setScaledContents(true);
     placeTwips(Image1, 4200, 1320, 1200, 750);
 

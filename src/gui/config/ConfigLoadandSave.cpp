@@ -10,6 +10,7 @@
 #include "platform/MessageBox.h"
 #include "shell/Form1.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -83,6 +84,9 @@ bool SaveConfig() {
     Program& program = Program::get();
     FrmOptSet* options = program.frmOptSet();
     const QString path = configPath();
+    // The user's configuration folder may not exist yet; a failure here shows
+    // as the write's own failure below.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     // Written beside the old file and renamed over it: a failure keeps the old one. A
     // value that would break the file's lines is refused the same way.
     const FileResult written = ConfigFile::save(

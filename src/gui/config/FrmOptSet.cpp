@@ -1,8 +1,8 @@
 #include "config/FrmOptSet.h"
 
-#include "engine/ConfigFile.h"
 #include "config/ConfigLoadandSave.h"
 #include "config/Form2.h"
+#include "engine/ConfigFile.h"
 #include "platform/Controls.h"
 #include "shell/Form1.h"
 
@@ -26,7 +26,9 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, int left, 
 // The options window's check box carries a caption of two lines.
 class WrappingCheckBox : public CheckBox {
 public:
-    using CheckBox::CheckBox;
+    WrappingCheckBox(const QString& text, QWidget* parent) : CheckBox(text, parent) {
+        setProperty(kWrapsCaption, true);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {

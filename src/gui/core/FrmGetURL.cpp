@@ -37,7 +37,8 @@ FrmGetURL::FrmGetURL() {
     CMNDCANCEL = makeButton(this, "CMNDCANCEL", QStringLiteral("Cancel"));
     placeTwips(CMNDCANCEL, 2280, 2040, 1215, 495);
     CMNDOK = makeButton(this, "CMNDOK", QStringLiteral("Activate URL ReNaming"));
-    placeTwips(CMNDOK, 3600, 2040, 1800, 495);
+    // Wide enough for its caption in our font.
+    placeTwips(CMNDOK, 3570, 2040, 1830, 495);
     setTabOrder(txtautoURL, CMNDCANCEL);
     setTabOrder(CMNDCANCEL, CMNDOK);
     setFocusProxy(txtautoURL);

@@ -25,6 +25,10 @@ struct Session {
     bool autoUrlBusy = false;
     QString autoUrlBase;
 
+    // A media file named on the command line ("Open With"): taken in by the main
+    // window's load as if chosen in the open dialog.
+    QString startFile;
+
     int batchPosition = 0;
     int batchCount = 0;
 };

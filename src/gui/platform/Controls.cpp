@@ -31,6 +31,18 @@ QFont classicFont(bool bold) {
     return f;
 }
 
+QPixmap picture(const QString& path) {
+    if (qGuiApp && qGuiApp->devicePixelRatio() > 1.0) {
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        QPixmap sharp(path.left(dot) + QStringLiteral("@2x") + path.mid(dot));
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2.0);
+            return sharp;
+        }
+    }
+    return QPixmap(path);
+}
+
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, bool bold) {
     auto* l = named(new QLabel(text, parent), name);
     if (bold)
@@ -179,7 +191,9 @@ void CheckBox::nextCheckState() {
     setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
-OptionButton::OptionButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {}
+OptionButton::OptionButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {
+    setProperty(kWrapsCaption, true);
+}
 
 void paintWrappedCaption(QAbstractButton* button, QStyle::ControlElement indicator,
                          QStyle::SubElement contents) {

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -20,6 +21,10 @@ void placeTwips(QWidget* w, int left, int top, int width, int height);
 
 // 8.25-point sans-serif: the small font the windows were laid out for.
 QFont classicFont(bool bold = false);
+
+// A picture of ours (":/name.ext"), from ":/name@2x.ext" on a screen of twice the
+// density or more, so it stays crisp at 200 %. QIcon does the same by itself.
+QPixmap picture(const QString& path);
 
 // Gives a control its name, which tests and the program look it up by.
 template <class W> W* named(W* w, const char* name) {
@@ -73,7 +78,9 @@ protected:
 };
 
 // Draws a check box's or option button's indicator and its caption, wrapped onto
-// further lines when the button is narrow.
+// further lines when the button is narrow. Buttons drawn so carry this property,
+// which the caption measurements of the tests read.
+inline constexpr char kWrapsCaption[] = "wrapsCaption";
 void paintWrappedCaption(QAbstractButton* button, QStyle::ControlElement indicator,
                          QStyle::SubElement contents);
 

@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace tess {
 
@@ -94,9 +95,10 @@ Form1::Form1() {
     placeTwips(F2, 1560, 0, 2295, 3375);
     F2->setEnabled(false);
     opGroup = new QButtonGroup(this);
-    static const int opGeometry[6][4] = {{120, 240, 1455, 375},  {120, 720, 1695, 375},
-                                         {120, 1200, 1815, 375}, {120, 1800, 1215, 375},
-                                         {120, 2280, 1215, 375}, {120, 2760, 2055, 495}};
+    // Two wrapped lines need 27 pixels: the options are a little taller than first laid out.
+    static const int opGeometry[6][4] = {{120, 240, 1455, 405},  {120, 720, 1695, 405},
+                                         {120, 1200, 1815, 405}, {120, 1800, 1215, 405},
+                                         {120, 2280, 1215, 405}, {120, 2760, 2055, 495}};
     for (int row = 0; row < kContentTypeCount; ++row) {
         auto* o = new OptionButton(QLatin1String(contentTypes()[row].caption), F2);
         o->setObjectName(QStringLiteral("op") + QString::number(row + 1));
@@ -127,38 +129,40 @@ Form1::Form1() {
                          "chkBlankline");
     chkBlankline->setToolTip(
         QStringLiteral("For some phones it may help if a blank line is inserted."));
-    placeTwips(chkBlankline, 1440, 720, 3015, 255);
+    // Reaches a little to the left and right to hold the whole caption.
+    placeTwips(chkBlankline, 1320, 720, 3195, 255);
     Label1 = makeLabel(F3, "Label1", "Content-Type:");
-    placeTwips(Label1, 120, 960, 1095, 375);
+    // The captions' colons need more than the first widths; the boxes start at 1440.
+    placeTwips(Label1, 120, 960, 1275, 375);
     lbltype = makeLabel(F3, "lbltype", "", true);
     placeTwips(lbltype, 1440, 960, 2655, 255);
     Label2 = makeLabel(F3, "Label2", "Content-Name:");
-    placeTwips(Label2, 120, 1320, 1095, 375);
+    placeTwips(Label2, 120, 1320, 1275, 375);
     txtname = named(new TextBox(F3), "txtname");
     placeTwips(txtname, 1440, 1200, 2655, 285);
     Label3 = makeLabel(F3, "Label3", "Content-Version:");
-    placeTwips(Label3, 120, 1680, 1215, 375);
+    placeTwips(Label3, 120, 1680, 1275, 375);
     txtVersion = named(new TextBox(F3), "txtVersion");
     placeTwips(txtVersion, 1440, 1560, 2655, 285);
     Label4 = makeLabel(F3, "Label4", "Content-Vendor:");
-    placeTwips(Label4, 120, 2040, 1215, 375);
+    placeTwips(Label4, 120, 2040, 1275, 375);
     txtVendor = named(new TextBox(F3), "txtVendor");
     placeTwips(txtVendor, 1440, 1920, 2655, 285);
     Label5 = makeLabel(F3, "Label5", "Content-URL:");
-    placeTwips(Label5, 120, 2400, 975, 375);
+    placeTwips(Label5, 120, 2400, 1275, 375);
     txtURL = named(new TextBox(F3), "txtURL");
     txtURL->setBackground(QColor(255, 255, 255));
     placeTwips(txtURL, 1440, 2280, 2655, 285);
     CMNDURL = makeButton(F3, "CMNDURL", "A");
     placeTwips(CMNDURL, 4200, 2280, 255, 255);
     Label6 = makeLabel(F3, "Label6", "Content-Size:");
-    placeTwips(Label6, 120, 2760, 975, 375);
+    placeTwips(Label6, 120, 2760, 1275, 375);
     lblsize = makeLabel(F3, "lblsize", "", true);
     placeTwips(lblsize, 1440, 2760, 1455, 255);
     CMNDDefaults = makeButton(F3, "CMNDDefaults", "Load Defaults");
     placeTwips(CMNDDefaults, 1920, 3000, 1215, 255);
     Image1 = named(new PictureBox(F3), "Image1");
-    Image1->setPixmap(QPixmap(QStringLiteral(":/about_small.png")));
+    Image1->setPixmap(picture(QStringLiteral(":/about_small.png")));
     Image1->setScaledContents(true);
     placeTwips(Image1, 3360, 2595, 1200, 750);
     // Disabled one by one, so that enabling the frame leaves them disabled until Step 3.
@@ -244,6 +248,9 @@ void Form1::Form_Load() {
     setWindowTitle(QStringLiteral("Orlwick's Tessavane v") + AppInfo::versionText());
     logTop(windowTitle() + QStringLiteral(" Started!"));
     ConfigLoadandSave::Startup();
+    const QString file = std::exchange(session().startFile, QString());
+    if (!file.isEmpty())
+        openMediaFile(file);
 }
 
 void Form1::Form_Unload() {
@@ -273,19 +280,22 @@ void Form1::chkBlankline_Click() {
 void Form1::cmndgcd_Click() {
     const std::optional<QString> file =
         FileDialog::getOpenFileName(this, QLatin1String(kOpenFilter));
-    if (!file)
-        return;
+    if (file)
+        openMediaFile(*file);
+}
+
+void Form1::openMediaFile(const QString& file) {
     // A name that would forge descriptor lines is refused before anything changes.
-    if (const std::optional<QString> problem = mediaNameProblem(*file)) {
-        MessageBox::show(QStringLiteral("The file ") + *file + QStringLiteral(" cannot be used: ") +
+    if (const std::optional<QString> problem = mediaNameProblem(file)) {
+        MessageBox::show(QStringLiteral("The file ") + file + QStringLiteral(" cannot be used: ") +
                              *problem + QLatin1Char('.'),
                          this);
         return;
     }
     // Any failure from here on ends the intake silently; what was done stays done.
     try {
-        logTop(QStringLiteral("Selected File:") + *file);
-        session().selectedFilePath = *file;
+        logTop(QStringLiteral("Selected File:") + file);
+        session().selectedFilePath = file;
         Steps::EnableStep2();
         Steps::FillFileAttributes();
         AutoURLEngine::ApplyAutoURL(false);

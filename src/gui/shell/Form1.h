@@ -40,6 +40,8 @@ public:
     void txtURL_Change();
     void chkBlankline_Click();
     void cmndgcd_Click();
+    // Step 1 for a chosen file: what the open dialog's answer starts.
+    void openMediaFile(const QString& file);
     void mnugcd_Click();
     void opClick(int row); // op1_Click .. op6_Click
     void cmndMake_Click();

@@ -55,7 +55,7 @@ frmAbout::frmAbout() {
     setFont(classicFont());
 
     Image1 = named(new QLabel(this), "Image1");
-    Image1->setPixmap(QPixmap(QStringLiteral(":/about.bmp")));
+    Image1->setPixmap(picture(QStringLiteral(":/about.bmp")));
     placeTwips(Image1, 0, 0, 5250, 3750);
 
     QPalette light = palette();

@@ -37,7 +37,7 @@ frmSplash::frmSplash() {
     setFont(classicFont());
 
     Image1 = named(new QLabel(this), "Image1");
-    Image1->setPixmap(QPixmap(QStringLiteral(":/splash.jpg")));
+    Image1->setPixmap(picture(QStringLiteral(":/splash.jpg")));
     placeTwips(Image1, 0, 0, 5250, 3750);
 
     QPalette light = palette();
