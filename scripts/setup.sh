@@ -5,6 +5,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang libclang-rt-14-dev
           ffmpeg sox espeak-ng
+          # The download check's tests serve descriptors with a real nginx.
+          nginx
           # Man pages and the validators of scripts/install-check.sh.
           help2man desktop-file-utils appstream)
 for extra in "$@"; do

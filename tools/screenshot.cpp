@@ -1,6 +1,7 @@
 // Saves a picture for the README: the main window with one file opened, or with
 // a second argument the start-up or About window, or another window of the program
-// (splash, about, options, chooser, batch, batchset, convert, geturl).
+// (splash, about, options, chooser, batch, batchset, convert, geturl), or the check
+// window with the results of a check against a small server of its own (check).
 // On a real X server (scripts/screenshots.sh) the picture is taken from the
 // screen, window manager frame included; elsewhere the window draws itself.
 #include "audio/FrmConvert.h"
@@ -10,6 +11,8 @@
 #include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
 #include "engine/AppInfo.h"
+#include "engine/Descriptor.h"
+#include "net/FrmCheck.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -19,10 +22,13 @@
 #include "shell/frmSplash.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -47,6 +53,55 @@ bool save(QWidget* w, const char* path) {
         ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
         .save(file);
 }
+
+// Answers each GET with a canned response: the folder of a typical first upload,
+// where the server knows no .gcd and one file is missing.
+class CannedServer : public QTcpServer {
+public:
+    CannedServer() {
+        listen(QHostAddress::LocalHost, 8080) || listen(QHostAddress::LocalHost, 0);
+        base = QStringLiteral("http://127.0.0.1:") + QString::number(serverPort()) +
+               QStringLiteral("/wap/");
+        add("song", "audio/midi", "song.mid", 2310, "text/x-pcs-gcd");
+        add("voice", "audio/vnd.qcelp", "voice.qcp", 5164, "text/x-pcs-gcd",
+            "application/octet-stream");
+        add("logo", "image/png", "logo.png", 1187, "text/x-pcs-gcd", "image/png", 1200);
+        add("ring", "audio/midi", "ring.mid", -1, "text/x-pcs-gcd");
+        add("intro", "audio/midi", "intro.mid", 1804, "text/plain");
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    const QByteArray request = s->readAll();
+                    const QByteArray path = request.split(' ').value(1);
+                    s->write(responses.value(path, response(404, "text/html", "gone")));
+                    s->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QString base;
+
+private:
+    static QByteArray response(int status, const char* type, const QByteArray& body) {
+        return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Not Found") +
+               "\r\nServer: nginx\r\nContent-Type: " + type +
+               "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) +
+               "\r\n\r\n" + body;
+    }
+    void add(const char* name, const char* type, const char* file, int size, const char* gcdType,
+             const char* servedType = nullptr, int said = -1) {
+        const QString n = QLatin1String(name);
+        const QByteArray gcd = tess::descriptorBytes(
+            {QLatin1String(type), n, QStringLiteral("1.0"), QStringLiteral("Acme Tones"),
+             base + QLatin1String(file), QString::number(said >= 0 ? said : std::max(size, 1804))},
+            false);
+        responses.insert("/wap/" + QByteArray(name) + ".gcd", response(200, gcdType, gcd));
+        if (size >= 0)
+            responses.insert("/wap/" + QByteArray(file),
+                             response(200, servedType ? servedType : type, QByteArray(size, 'x')));
+    }
+    QHash<QByteArray, QByteArray> responses;
+};
 
 } // namespace
 
@@ -75,6 +130,26 @@ int main(int argc, char* argv[]) {
     tess::Form1* f = program.form1();
     // No options window of a first start over the picture.
     f->tmroptset->stop();
+    if (which == QLatin1String("check")) {
+        CannedServer server;
+        QTemporaryDir web;
+        for (const char* name : {"intro", "logo", "ring", "song", "voice"}) {
+            QFile gcd(web.filePath(QLatin1String(name) + QStringLiteral(".gcd")));
+            gcd.open(QIODevice::WriteOnly);
+        }
+        tess::FrmCheck* check = program.frmCheck();
+        check->txtCheckURL->setText(server.base);
+        check->cboServer->setCurrentIndex(1);
+        f->show();
+        tess::showWindow(check);
+        // The folder is listed from the temporary one; the box shows the usual place.
+        check->txtCheckFolder->setText(web.path());
+        check->cmndCheck_Click();
+        check->txtCheckFolder->setText(QStringLiteral("/srv/www/wap"));
+        while (!check->cmndCheck->isEnabled())
+            app.processEvents(QEventLoop::WaitForMoreEvents);
+        return save(check, argv[1]) ? 0 : 1;
+    }
     QWidget* other = nullptr;
     if (which == QLatin1String("options"))
         other = program.frmOptSet();

@@ -8,6 +8,9 @@ namespace tess::cli {
 int makeMain(const QStringList& arguments);
 int batchMain(const QStringList& arguments);
 int convertMain(const QStringList& arguments);
+int showMain(const QStringList& arguments);
+int checkMain(const QStringList& arguments);
+int serverConfigMain(const QStringList& arguments);
 
 struct Subcommand {
     const char* name;

@@ -15,6 +15,10 @@ const Subcommand kSubcommands[] = {
     {"batch", "write descriptors for many files: named, from a folder, or from standard input",
      batchMain},
     {"convert", "convert WAV recordings to QCELP (.qcp) with pvconv", convertMain},
+    {"show", "read a descriptor back and say what is wrong with it", showMain},
+    {"check", "fetch descriptors from the web server as a phone does; say what to fix", checkMain},
+    {"server-config", "print the web server lines that serve the seven types right",
+     serverConfigMain},
 };
 
 void printHelp() {

@@ -12,6 +12,7 @@
 #include "engine/ConfigFile.h"
 #include "engine/ContentTypes.h"
 #include "engine/Maker.h"
+#include "net/FrmCheck.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -225,6 +226,11 @@ void Form1::buildMenu() {
     mnudiv1 = file->addSeparator();
     mnudiv1->setObjectName(QStringLiteral("mnudiv1"));
     mnuexit = item("mnuexit", "E&xit", &Form1::mnuexit_Click);
+    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuCheck = mnuTools->addAction(QStringLiteral("&Check on Server..."));
+    mnuCheck->setObjectName(QStringLiteral("mnuCheck"));
+    connect(mnuCheck, &QAction::triggered, this, &Form1::mnuCheck_Click);
     mnuAbout = menuBar()->addAction(QStringLiteral("&About"));
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
@@ -376,6 +382,10 @@ void Form1::Image1_Click() {
 
 void Form1::mnuAbout_Click() {
     Image1_Click();
+}
+
+void Form1::mnuCheck_Click() {
+    showWindow(Program::get().frmCheck());
 }
 
 void Form1::mnuexit_Click() {

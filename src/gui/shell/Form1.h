@@ -12,6 +12,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QTimer;
 
@@ -59,6 +60,7 @@ public:
     void mnuopt_Click();
     void Image1_Click();
     void mnuAbout_Click();
+    void mnuCheck_Click();
     void mnuexit_Click();
 
     // Controls.
@@ -105,6 +107,8 @@ public:
     QAction* mnuopt;
     QAction* mnudiv1;
     QAction* mnuexit;
+    QMenu* mnuTools;
+    QAction* mnuCheck;
     QAction* mnuAbout;
 
 protected:

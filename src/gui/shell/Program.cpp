@@ -6,6 +6,7 @@
 #include "config/Form2.h"
 #include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
+#include "net/FrmCheck.h"
 #include "shell/Form1.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -97,6 +98,9 @@ frmSplash* Program::frmSplashWindow() {
 }
 frmAbout* Program::frmAboutWindow() {
     return use<frmAbout>();
+}
+FrmCheck* Program::frmCheck() {
+    return use<FrmCheck>();
 }
 
 void Program::unload(QWidget* window) {

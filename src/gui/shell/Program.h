@@ -19,6 +19,7 @@ class frmBatchSet;
 class FrmConvert;
 class frmSplash;
 class frmAbout;
+class FrmCheck;
 
 // Owns the session's values and its single-instance windows. A window is created
 // hidden on first use, its Form_Load runs before the use completes; unloading
@@ -44,6 +45,7 @@ public:
     FrmConvert* frmConvert();
     frmSplash* frmSplashWindow();
     frmAbout* frmAboutWindow();
+    FrmCheck* frmCheck();
 
     // Whether the window exists, without creating it.
     template <class W> bool exists() const {

@@ -1,0 +1,94 @@
+// show: a descriptor read back, with everything wrong with it.
+#include "cli/CliCommon.h"
+#include "cli/Commands.h"
+#include "engine/DescriptorReader.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <cstdio>
+
+namespace tess::cli {
+
+namespace {
+
+QJsonObject fieldsJson(const DescriptorFields& f) {
+    return QJsonObject{{QStringLiteral("Content-Type"), f.type},
+                       {QStringLiteral("Content-Name"), f.name},
+                       {QStringLiteral("Content-Version"), f.version},
+                       {QStringLiteral("Content-Vendor"), f.vendor},
+                       {QStringLiteral("Content-URL"), f.url},
+                       {QStringLiteral("Content-Size"), f.size}};
+}
+
+void printReport(const QString& file, const DescriptorReport& r) {
+    printLine(shown(file));
+    const QStringList& names = descriptorFieldNames();
+    const QString values[] = {r.fields.type,   r.fields.name, r.fields.version,
+                              r.fields.vendor, r.fields.url,  r.fields.size};
+    for (int i = 0; i < 6; ++i)
+        printLine(QStringLiteral("  ") + names[i] + QStringLiteral(": ") + shown(values[i]));
+    if (r.blankFirstLine)
+        printLine(QStringLiteral("  (empty first line)"));
+    if (!r.mediaPath.isEmpty())
+        printLine(QStringLiteral("  media: ") + shown(QFileInfo(r.mediaPath).fileName()) +
+                  QStringLiteral(" beside it, ") + QString::number(r.mediaSize) +
+                  QStringLiteral(" bytes"));
+    else
+        printLine(QStringLiteral("  media: not found beside it"));
+    if (r.problems.isEmpty())
+        printLine(QStringLiteral("  ok"));
+    for (const QString& p : r.problems)
+        printLine(QStringLiteral("  problem: ") + shown(p));
+}
+
+} // namespace
+
+int showMain(const QStringList& arguments) {
+    const QString name = QStringLiteral("show");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads descriptors back and says what is wrong with them: line count and line\n"
+        "ends, field names and order, the type, the size, and the size against the media\n"
+        "file beside the descriptor (the file name of Content-URL) when it is there.\n"
+        "Prints the fields and \"ok\" or the problems."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print one JSON object per file."));
+    parser.addOption(json);
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Descriptors (.gcd)."),
+                                 QStringLiteral("FILE..."));
+    int exitCode = kOk;
+    if (!parseArguments(parser, name, arguments, &exitCode))
+        return exitCode;
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty())
+        return usageError(name, QStringLiteral("no descriptor named"));
+    int failed = 0;
+    for (const QString& file : files) {
+        const DescriptorReport r = readDescriptorFile(file);
+        if (!r.ok())
+            ++failed;
+        if (!r.readError.isEmpty())
+            printError(file, r.readError);
+        if (parser.isSet(json)) {
+            QJsonObject o{{QStringLiteral("file"), file}, {QStringLiteral("ok"), r.ok()}};
+            if (!r.readError.isEmpty()) {
+                o.insert(QStringLiteral("error"), r.readError);
+            } else {
+                o.insert(QStringLiteral("fields"), fieldsJson(r.fields));
+                o.insert(QStringLiteral("blankFirstLine"), r.blankFirstLine);
+                o.insert(QStringLiteral("problems"), QJsonArray::fromStringList(r.problems));
+                if (!r.mediaPath.isEmpty())
+                    o.insert(QStringLiteral("media"),
+                             QJsonObject{{QStringLiteral("file"), r.mediaPath},
+                                         {QStringLiteral("size"), r.mediaSize}});
+            }
+            printJson(o);
+        } else if (r.readError.isEmpty()) {
+            printReport(file, r);
+        }
+    }
+    std::fflush(stdout);
+    return failed > 0 ? kFailed : kOk;
+}
+
+} // namespace tess::cli

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/Descriptor.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace tess {
+
+// A descriptor is six short lines; anything bigger is not one.
+inline constexpr qint64 kDescriptorReadLimit = 64 * 1024;
+
+// What a descriptor holds and everything wrong with it.
+struct DescriptorReport {
+    DescriptorFields fields;
+    bool blankFirstLine = false;
+    // The file could not be read at all (missing, a folder, no permission).
+    QString readError;
+    // Each a short English sentence; empty when the descriptor is well formed.
+    QStringList problems;
+    // The media file beside the descriptor, when one was found, and its size.
+    QString mediaPath;
+    qint64 mediaSize = -1;
+
+    bool ok() const { return readError.isEmpty() && problems.isEmpty(); }
+};
+
+// Reads a descriptor's bytes: line count and ends, field names and order, the
+// type and the size's digits.
+DescriptorReport readDescriptor(const QByteArray& bytes);
+
+// Reads a descriptor file (at most kDescriptorReadLimit bytes of it) and, when the
+// media file named by Content-URL lies beside it, compares its size with Content-Size.
+DescriptorReport readDescriptorFile(const QString& path);
+
+// The file name at the end of a Content-URL, decoded; empty when there is none or
+// it could step out of a folder.
+QString mediaFileNameOf(const QString& url);
+
+// Whether a Content-Size value is one or more decimal digits and nothing else.
+bool isDecimalSize(const QString& size);
+
+// The six field names in the order a descriptor holds them.
+const QStringList& descriptorFieldNames();
+
+} // namespace tess

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace tess {
+
+// The MIME type a phone expects for a descriptor.
+inline constexpr char kDescriptorMime[] = "text/x-pcs-gcd";
+
+enum class WebServer { Apache, Nginx, Lighttpd };
+
+// "apache", "nginx" or "lighttpd"; nothing for any other name.
+std::optional<WebServer> webServerNamed(const QString& name);
+QStringList webServerNames();
+
+// One MIME type and the file name extensions (without dot) served as it.
+struct ServedType {
+    const char* mime;
+    QStringList extensions;
+};
+
+// The descriptor's type first, then the six content types.
+const std::vector<ServedType>& servedTypes();
+
+// The lines that make the server hand out all seven types right, each line ending
+// in "\n": Apache lines that also work as .htaccess, an nginx types block, a
+// lighttpd block.
+QString serverConfig(WebServer server);
+
+// The server a "Server:" response header names, when it is one of the three.
+std::optional<WebServer> webServerFromHeader(const QString& header);
+
+// A one-line fix: how to serve files of that extension as that type, on the server
+// given, or on each of the three when it is not known.
+QString typeFix(const QString& extension, const QString& mime,
+                std::optional<WebServer> server = std::nullopt);
+
+} // namespace tess

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "engine/DescriptorReader.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <memory>
+#include <vector>
+
+class QNetworkAccessManager;
+
+namespace tess::net {
+
+struct CheckOptions {
+    // Longest wait for the connection, for the answer and between two reads.
+    int timeoutMs = 10000;
+    // Longest a single fetch (with its redirects) may take.
+    int deadlineMs = 60000;
+    int maxRedirects = 5;
+    // Descriptors checked at once; each has one request under way at a time.
+    int maxParallel = 4;
+    // A descriptor is six short lines: read no more than this of one.
+    qint64 descriptorLimit = 8 * 1024;
+};
+
+// "Tessavane-check/1.1.0 (GCD descriptor download check)".
+QByteArray userAgent();
+
+// A problem (or warning) and the one line that fixes it.
+struct Finding {
+    QString reason;
+    QString fix;
+};
+
+// One GET as the checker saw it.
+struct FetchInfo {
+    QUrl url;
+    QUrl finalUrl; // after redirects
+    int redirects = 0;
+    int status = 0; // 0: no HTTP answer
+    QString reasonPhrase;
+    QString contentType;       // the header as sent
+    QString server;            // the Server header, which names the fix
+    qint64 contentLength = -1; // the header; -1 when absent
+    qint64 bytes = 0;          // body bytes taken
+    bool capped = false;       // stopped reading at the cap
+    QString error;             // why there was no usable answer
+    bool fetched = false;
+};
+
+struct CheckResult {
+    QUrl url;
+    FetchInfo descriptor;
+    DescriptorReport report;
+    bool readDescriptor = false;
+    FetchInfo media;
+    QList<Finding> problems;
+    QList<Finding> warnings;
+
+    // Whether a phone would download the content.
+    bool downloads() const { return problems.isEmpty(); }
+};
+
+QJsonObject toJson(const CheckResult& result);
+// Lines for a terminal: a headline, then indented details, problems and fixes.
+QStringList describe(const CheckResult& result);
+// One line: "ok: song.gcd" or "song.gcd: reason Fix: ..." (the URL when it has no
+// file name).
+QString summaryLine(const CheckResult& result);
+
+// The URL of every .gcd file in a folder (sorted by name) as served under servedAt.
+// Empty with *error set when the folder cannot be listed or the URL is no http URL.
+QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error);
+
+class Job;
+
+// Checks descriptor URLs the way a phone fetches them: the descriptor, then the
+// media at its Content-URL. Asynchronous; at most maxParallel at a time.
+class Checker : public QObject {
+    Q_OBJECT
+public:
+    explicit Checker(const CheckOptions& options = {}, QObject* parent = nullptr);
+    ~Checker() override;
+
+    // Starts checking; any check under way is cancelled first.
+    void start(const QList<QUrl>& urls);
+    // Stops every request at once; finished() follows, no further result.
+    void cancel();
+    bool running() const { return running_; }
+    bool cancelled() const { return cancelled_; }
+
+Q_SIGNALS:
+    void resultReady(int index, const tess::net::CheckResult& result);
+    void progress(int done, int total);
+    void finished();
+
+private:
+    void pump();
+    void jobDone(Job* job);
+
+    CheckOptions options_;
+    QNetworkAccessManager* manager_;
+    QList<QUrl> urls_;
+    std::vector<std::unique_ptr<Job>> active_;
+    int next_ = 0;
+    int done_ = 0;
+    bool running_ = false;
+    bool cancelled_ = false;
+};
+
+} // namespace tess::net

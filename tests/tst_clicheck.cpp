@@ -1,0 +1,303 @@
+// tessavane-cli show, check and server-config as a user or a script runs them.
+#include "NginxServer.h"
+
+#include "engine/Descriptor.h"
+#include "engine/ServerConfig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdlib>
+#include <fcntl.h>
+
+using namespace tess;
+using tess::test::NginxServer;
+using tess::test::SilentServer;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the built program by its path; the event loop keeps turning meanwhile, so
+// a silent socket of the test can take connections.
+Run cli(const QStringList& args) {
+    // No config.cfg of the machine's user may leak in.
+    static QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(TESSAVANE_CLI, args);
+    if (!p.waitForStarted(10000))
+        qFatal("tessavane-cli did not start");
+    QElapsedTimer clock;
+    clock.start();
+    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000)
+        QTest::qWait(10);
+    if (p.state() != QProcess::NotRunning)
+        qFatal("tessavane-cli did not finish");
+    Run r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QString put(const QString& path, const QByteArray& bytes);
+
+// Writes a file and returns its size.
+qsizetype putSized(const QString& path, const QByteArray& bytes) {
+    put(path, bytes);
+    return bytes.size();
+}
+
+QString put(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write test file");
+    return path;
+}
+
+QList<QJsonObject> jsonLines(const QString& out) {
+    QList<QJsonObject> objects;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject())
+            qFatal("not a JSON line: %s", qPrintable(line));
+        objects.append(doc.object());
+    }
+    return objects;
+}
+
+} // namespace
+
+class TestCliCheck : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void usageErrors();
+    void serverConfigPrintsTheLines();
+    void showReadsDescriptorsBack();
+    void checkAgainstNginx();
+    void checkTimesOut();
+    void progressOnATerminalOnly();
+};
+
+void TestCliCheck::usageErrors() {
+    for (const QStringList& args : {QStringList{"show", "--help"}, QStringList{"check", "--help"},
+                                    QStringList{"server-config", "--help"}}) {
+        const Run r = cli(args);
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.startsWith("Usage: tessavane-cli " + args[0]));
+    }
+    const QList<QStringList> usage{{"show"},
+                                   {"show", "--bogus", "a.gcd"},
+                                   {"server-config"},
+                                   {"server-config", "iis"},
+                                   {"server-config", "nginx", "apache"},
+                                   {"check"},
+                                   {"check", "--timeout", "soon", "http://127.0.0.1:9/a.gcd"},
+                                   {"check", "--timeout", "0", "http://127.0.0.1:9/a.gcd"},
+                                   {"check", "--parallel", "99", "http://127.0.0.1:9/a.gcd"},
+                                   {"check", "--save-folder", "/tmp"},
+                                   {"check", "--served-at", "http://127.0.0.1:9/"},
+                                   {"check", "--save-folder", "/tmp", "--served-at", "ftp://x/"},
+                                   {"check", "--save-folder", "/tmp", "--served-at",
+                                    "http://127.0.0.1:9/", "http://127.0.0.1:9/a.gcd"}};
+    for (const QStringList& args : usage) {
+        const Run r = cli(args);
+        QVERIFY2(r.status == 2, qPrintable(args.join(' ')));
+        QVERIFY2(r.err.startsWith("tessavane-cli: "), qPrintable(r.err));
+        QVERIFY(r.err.contains("Try 'tessavane-cli " + args[0] + " --help'."));
+        QVERIFY(r.out.isEmpty());
+    }
+}
+
+void TestCliCheck::serverConfigPrintsTheLines() {
+    for (const QString& server : webServerNames()) {
+        const Run r = cli({"server-config", server});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, serverConfig(*webServerNamed(server)));
+        QVERIFY(r.err.isEmpty());
+    }
+}
+
+void TestCliCheck::showReadsDescriptorsBack() {
+    QTemporaryDir dir;
+    const DescriptorFields fields{
+        "image/png", "pic", "1.0", "Tinker", "http://example.test/p/pic.png", "3"};
+    const QString good = put(dir.filePath("pic.gcd"), descriptorBytes(fields, true));
+    put(dir.filePath("pic.png"), "PNG");
+    QByteArray lf = descriptorBytes(fields, false);
+    lf.replace("\r\n", "\n");
+    const QString bad = put(dir.filePath("lf.gcd"), lf);
+    const QString missing = dir.filePath("none.gcd");
+
+    Run r = cli({"show", good});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, good + "\n"
+                           "  Content-Type: image/png\n"
+                           "  Content-Name: pic\n"
+                           "  Content-Version: 1.0\n"
+                           "  Content-Vendor: Tinker\n"
+                           "  Content-URL: http://example.test/p/pic.png\n"
+                           "  Content-Size: 3\n"
+                           "  (empty first line)\n"
+                           "  media: pic.png beside it, 3 bytes\n"
+                           "  ok\n");
+    r = cli({"show", good, bad, missing});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.out.contains("  problem: Lines 1, 2, 3, 4, 5 and 6 end in LF alone; every line "
+                           "must end in CR LF.\n"));
+    QCOMPARE(r.err, "tessavane-cli: " + missing + ": No such file\n");
+
+    // What make writes, show reads back as right, media size included.
+    const QString song = put(dir.filePath("media/song.mid"), "MThd1234");
+    r = cli({"make", "--save-folder", dir.filePath("media"), "--base-url", "http://example.test/t",
+             "--vendor", "V", "--version", "2", "--blank-line", song});
+    QCOMPARE(r.status, 0);
+    r = cli({"show", dir.filePath("media/song.gcd")});
+    QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("  Content-URL: http://example.test/t/song.mid\n"));
+    QVERIFY(r.out.endsWith("  media: song.mid beside it, 8 bytes\n  ok\n"));
+
+    r = cli({"show", "--json", good, bad, missing});
+    QCOMPARE(r.status, 1);
+    const QList<QJsonObject> o = jsonLines(r.out);
+    QCOMPARE(o.size(), 3);
+    QCOMPARE(o[0]["ok"].toBool(), true);
+    QCOMPARE(o[0]["fields"].toObject()["Content-Size"].toString(), QString("3"));
+    QCOMPARE(o[0]["media"].toObject()["size"].toInt(), 3);
+    QCOMPARE(o[1]["ok"].toBool(), false);
+    QCOMPARE(o[1]["problems"].toArray().size(), 1);
+    QCOMPARE(o[2]["error"].toString(), QString("No such file"));
+}
+
+void TestCliCheck::checkAgainstNginx() {
+    if (!NginxServer::available())
+        QSKIP("nginx is not installed (scripts/setup.sh installs it)");
+    NginxServer nginx;
+    // The lines the command prints are the server's types: proven to work.
+    const Run printed = cli({"server-config", "nginx"});
+    QCOMPARE(printed.status, 0);
+    put(nginx.path() + "/phone-types.conf", printed.out.toUtf8());
+    QString error;
+    QVERIFY2(nginx.start("        location /ok/ { include " + nginx.path() +
+                             "/phone-types.conf; }\n"
+                             "        location /plain/ { types { text/plain gcd; } }\n",
+                         &error),
+             qPrintable(error));
+    QMap<QString, qsizetype> sizes;
+    for (const char* folder : {"ok", "plain"}) {
+        const QString dir = nginx.root() + "/" + folder;
+        put(dir + "/song.mid", "MThd....");
+        sizes[folder + QString("/song")] = putSized(
+            dir + "/song.gcd",
+            descriptorBytes({"audio/midi", "song", "1", "V",
+                             nginx.url("/" + QString(folder) + "/song.mid").toString(), "8"},
+                            false));
+        put(dir + "/pic.png", "PNG");
+        sizes[folder + QString("/pic")] = putSized(
+            dir + "/pic.gcd",
+            descriptorBytes({"image/png", "pic", "1", "V",
+                             nginx.url("/" + QString(folder) + "/pic.png").toString(), "3"},
+                            true));
+    }
+    // Every descriptor of a folder after a batch.
+    Run r = cli({"check", "--save-folder", nginx.root() + "/ok", "--served-at",
+                 nginx.url("/ok").toString()});
+    QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+    const QString expected = QString("%1/pic.gcd: ok\n"
+                                     "  descriptor: HTTP 200 OK, text/x-pcs-gcd, %2 bytes\n"
+                                     "  media: HTTP 200 OK, image/png, 3 bytes (%1/pic.png)\n"
+                                     "%1/song.gcd: ok\n"
+                                     "  descriptor: HTTP 200 OK, text/x-pcs-gcd, %3 bytes\n"
+                                     "  media: HTTP 200 OK, audio/midi, 8 bytes (%1/song.mid)\n"
+                                     "2 of 2 descriptors would download.\n")
+                                 .arg(nginx.url("/ok").toString())
+                                 .arg(sizes["ok/pic"])
+                                 .arg(sizes["ok/song"]);
+    QCOMPARE(r.out, expected);
+
+    r = cli({"check", "--json", "--parallel", "1", nginx.url("/ok/song.gcd").toString(),
+             nginx.url("/plain/song.gcd").toString(), nginx.url("/ok/none.gcd").toString()});
+    QCOMPARE(r.status, 1);
+    const QList<QJsonObject> o = jsonLines(r.out);
+    QCOMPARE(o.size(), 3);
+    QCOMPARE(o[0]["url"].toString(), nginx.url("/ok/song.gcd").toString());
+    QCOMPARE(o[0]["downloads"].toBool(), true);
+    QCOMPARE(o[0]["media"].toObject()["bytes"].toInt(), 8);
+    QCOMPARE(o[1]["downloads"].toBool(), false);
+    const QJsonObject problem = o[1]["problems"].toArray()[0].toObject();
+    QCOMPARE(problem["reason"].toString(),
+             QString("The descriptor is served as text/plain, not text/x-pcs-gcd."));
+    QVERIFY(problem["fix"].toString().contains("server-config nginx"));
+    QVERIFY(o[1]["descriptor"].toObject()["server"].toString().startsWith("nginx/"));
+    QCOMPARE(o[1]["descriptor"].toObject()["contentType"].toString(), QString("text/plain"));
+    QCOMPARE(o[2]["descriptor"].toObject()["status"].toInt(), 404);
+
+    r = cli({"check", "--save-folder", nginx.root() + "/none", "--served-at",
+             nginx.url("/").toString()});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err, "tessavane-cli: " + nginx.root() + "/none: No such folder\n");
+}
+
+void TestCliCheck::checkTimesOut() {
+    SilentServer silent;
+    const Run r = cli({"check", "--timeout", "0.3", silent.url("/a.gcd").toString()});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.out.contains("  problem: The descriptor got no answer within 0.3 s from 127.0.0.1."),
+             qPrintable(r.out));
+    QVERIFY(r.out.endsWith("0 of 1 descriptor would download.\n"));
+    // Standard error is no terminal here: no progress line.
+    QVERIFY(r.err.isEmpty());
+    QCOMPARE(silent.accepted(), 1);
+}
+
+void TestCliCheck::progressOnATerminalOnly() {
+    SilentServer silent;
+    // Standard error on a pseudo-terminal of the test's own, standard output a pipe.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QByteArray slave = ::ptsname(master);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    QProcess p;
+    p.setChildProcessModifier([path = slave.constData()] {
+        const int fd = ::open(path, O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    p.start(TESSAVANE_CLI, {"check", "--timeout", "0.3", silent.url("/a.gcd").toString(),
+                            silent.url("/b.gcd").toString()});
+    QVERIFY(p.waitForStarted(10000));
+    QByteArray terminal;
+    char buffer[4096];
+    QElapsedTimer clock;
+    clock.start();
+    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+        QTest::qWait(10);
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            terminal.append(buffer, n);
+    }
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        terminal.append(buffer, n);
+    ::close(master);
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(terminal.contains("\r\033[K0/2 descriptors checked"), terminal.constData());
+    QVERIFY(terminal.contains("\r\033[K2/2 descriptors checked"));
+    // The line is wiped at the end; the results went to standard output alone.
+    QVERIFY(terminal.endsWith("\r\033[K"));
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY(out.endsWith("0 of 2 descriptors would download.\n"));
+    QVERIFY(!out.contains("descriptors checked"));
+}
+
+QTEST_GUILESS_MAIN(TestCliCheck)
+#include "tst_clicheck.moc"
