@@ -69,6 +69,18 @@ void TestFileOps::replaceCreatesAndReplaces() {
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.gcd"});
     // Readable by others (a web server), as a plain new file would be.
     QVERIFY(QFile::permissions(path) & QFileDevice::ReadOwner);
+
+    // A new file takes the umask's mode, whatever the umask.
+    for (const mode_t mask : {mode_t(022), mode_t(027), mode_t(077), mode_t(002)}) {
+        const mode_t saved = ::umask(mask);
+        const QString fresh = dir.filePath(QStringLiteral("m%1.gcd").arg(mask, 3, 8));
+        const bool written = bool(FileOps::replaceFile(fresh, "x"));
+        ::umask(saved);
+        QVERIFY(written);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(fresh).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0666 & ~mask);
+    }
 }
 
 void TestFileOps::replaceFailureKeepsOldFile() {

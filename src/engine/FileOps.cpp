@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #ifndef _WIN32
@@ -28,16 +29,6 @@ FileResult failure(const QString& reason) {
 #ifndef _WIN32
 QString errnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
-}
-
-mode_t newFileMode() {
-    // Read once: the umask is process-wide and the program is single-threaded.
-    static const mode_t mode = [] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return static_cast<mode_t>(0666 & ~mask);
-    }();
-    return mode;
 }
 
 // 0 or the errno of the failed write.
@@ -118,11 +109,30 @@ FileResult writeInPlace(const QByteArray& target, const Fill& fill, int folderEr
     return {};
 }
 
+// A new file beside the target under a fresh short name (".tess-" and six
+// letters, so any legal target name leaves room for it), never following a link.
+// Created with the given mode, which the umask trims as for any new file.
+int createTemporary(const QByteArray& folder, mode_t mode, QByteArray* name) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        quint64 bits = QRandomGenerator::global()->generate64();
+        *name = folder + ".tess-";
+        for (int i = 0; i < 6; ++i, bits /= 62)
+            *name += kLetters[bits % 62];
+        const int fd =
+            ::open(name->constData(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 // Plain POSIX calls: a batch writes thousands of descriptors and QSaveFile costs
 // several times as much per file.
 template <class Fill> FileResult replaceWith(const QString& path, const Fill& fill) {
     QByteArray target = QFile::encodeName(path);
-    mode_t mode = newFileMode();
+    mode_t mode = 0;
     struct stat st {};
     bool exists = ::lstat(target.constData(), &st) == 0;
     if (exists && S_ISLNK(st.st_mode)) {
@@ -143,9 +153,10 @@ template <class Fill> FileResult replaceWith(const QString& path, const Fill& fi
         mode = st.st_mode & 07777;
     }
     const int slash = target.lastIndexOf('/');
-    // A short name, so that any legal target name leaves room for it.
-    QByteArray tmp = target.left(slash + 1) + ".tess-XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
+    // A new target takes the mode of any new file at creation: no fchmod needed.
+    // A replaced one's mode is set once the owner is.
+    QByteArray tmp;
+    const int fd = createTemporary(target.left(slash + 1), exists ? 0600 : 0666, &tmp);
     if (fd < 0) {
         const int err = errno;
         if (existingFile && folderRefuses(err))
@@ -164,7 +175,7 @@ template <class Fill> FileResult replaceWith(const QString& path, const Fill& fi
             // Not allowed: the new file stays the user's own, as any new file would.
         }
     }
-    if (::fchmod(fd, mode) != 0)
+    if (exists && ::fchmod(fd, mode) != 0)
         return abandon(errno);
     if (const int err = fill(fd))
         return abandon(err);
