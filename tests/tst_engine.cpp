@@ -202,6 +202,23 @@ void TestEngine::patternAndCollect() {
     QVERIFY(!picker.matches("a.qcp"));
     QVERIFY(!picker.matches("a.mid.txt"));
     QVERIFY(NamePattern().matches("anything"));
+    // Plain tails are matched without a regex: the same answers as the wildcard's.
+    const QStringList samples{"a.mid",     "A.MID", ".mid",      "mid",       "x.midi",
+                              "b.tar.gz",  "c.gz",  "Grüße.MİD", "tab\t.png", "x.mid ",
+                              "star*.mid", "ß.png", ""};
+    for (const QString pattern : {"*.mid; *.mid;*.cmx;*.png;*.jpg", "*", "*MIDI", "*.tar.gz",
+                                  " *.GZ ; *d", "a*", "*.m?d", "*[x].mid"}) {
+        QStringList parts;
+        for (const QString& piece : pattern.split(';', Qt::SkipEmptyParts))
+            if (!piece.trimmed().isEmpty())
+                parts.append(QRegularExpression::wildcardToRegularExpression(piece.trimmed()));
+        const QRegularExpression reference(parts.join('|'),
+                                           QRegularExpression::CaseInsensitiveOption);
+        const NamePattern p(pattern);
+        for (const QString& name : samples)
+            QVERIFY2(p.matches(name) == reference.match(name).hasMatch(),
+                     qPrintable(pattern + " / " + name));
+    }
     QVERIFY(NamePattern(" ; ").matches("anything"));
 
     for (const char* name : {"b.mid", "A.mid", "a.mid", ".hidden.mid", "skip.txt"})

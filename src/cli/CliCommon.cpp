@@ -1,6 +1,7 @@
 #include "cli/CliCommon.h"
 
 #include <QJsonDocument>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -16,6 +17,11 @@ void write(std::FILE* to, const QString& text) {
 } // namespace
 
 QString shown(const QString& name) {
+    const bool plain = std::all_of(name.begin(), name.end(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() != 0x7f;
+    });
+    if (plain)
+        return name;
     QString out;
     out.reserve(name.size());
     for (const QChar c : name) {

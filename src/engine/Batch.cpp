@@ -22,9 +22,19 @@ namespace tess {
 
 NamePattern::NamePattern(const QString& pattern) : text_(pattern) {
     QStringList parts;
+    QStringList tails;
+    bool plainTails = true;
     const QStringList pieces = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString& piece : pieces) {
         const QString wildcard = piece.trimmed();
+        if (wildcard.isEmpty())
+            continue;
+        const QString tail = wildcard.mid(1);
+        if (wildcard.startsWith(QLatin1Char('*')) && !tail.contains(QLatin1Char('*')) &&
+            !tail.contains(QLatin1Char('?')) && !tail.contains(QLatin1Char('[')))
+            tails.append(tail);
+        else
+            plainTails = false;
         if (!wildcard.isEmpty())
             parts.append(QStringLiteral("(?:") +
                          QRegularExpression::wildcardToRegularExpression(wildcard) +
@@ -34,9 +44,19 @@ NamePattern::NamePattern(const QString& pattern) : text_(pattern) {
     if (!parts.isEmpty())
         match_ = QRegularExpression(parts.join(QLatin1Char('|')),
                                     QRegularExpression::CaseInsensitiveOption);
+    if (plainTails && !tails.isEmpty()) {
+        tails.removeDuplicates();
+        tails_ = tails;
+    }
 }
 
 bool NamePattern::matches(const QString& fileName) const {
+    if (tails_) {
+        for (const QString& tail : *tails_)
+            if (fileName.endsWith(tail, Qt::CaseInsensitive))
+                return true;
+        return false;
+    }
     if (match_.pattern().isEmpty())
         return true;
     return match_.match(fileName).hasMatch();
@@ -179,8 +199,8 @@ int runBatchPipelined(const std::function<bool(QString*)>& next, const MakeSetti
     // Entries cross in chunks, so the threads meet once per chunk, not per file;
     // a bounded queue keeps memory flat however long the list.
     using Chunk = std::vector<BatchEntry>;
-    constexpr size_t kChunk = 64;
-    constexpr size_t kDepth = 8;
+    constexpr size_t kChunk = 512;
+    constexpr size_t kDepth = 4;
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Chunk> queue;

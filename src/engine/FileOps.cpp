@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -114,8 +115,11 @@ FileResult writeInPlace(const QByteArray& target, const Fill& fill, int folderEr
 // Created with the given mode, which the umask trims as for any new file.
 int createTemporary(const QByteArray& folder, mode_t mode, QByteArray* name) {
     static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    // Names need only be unlikely to meet, not secret: O_EXCL settles a clash.
+    // One generator per thread, seeded once, spares a lock per file.
+    thread_local std::mt19937_64 random(QRandomGenerator::system()->generate64());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        quint64 bits = QRandomGenerator::global()->generate64();
+        quint64 bits = random();
         *name = folder + ".tess-";
         for (int i = 0; i < 6; ++i, bits /= 62)
             *name += kLetters[bits % 62];
