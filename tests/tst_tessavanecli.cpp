@@ -2,6 +2,7 @@
 #include "engine/Descriptor.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace tess;
 
@@ -55,6 +59,7 @@ private Q_SLOTS:
     void jsonLinesForScripts();
     void runsWithoutDisplayOrGuiLibraries();
     void convertRunsTheConverter();
+    void progressOnATerminalOnly();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = {},
@@ -315,6 +320,50 @@ void TestCli::convertRunsTheConverter() {
 
     QCOMPARE(cli({"convert", wav, bad, "-o", web + "/x.qcp"}).status, 2);
     QCOMPARE(cli({"convert"}).status, 2);
+}
+
+void TestCli::progressOnATerminalOnly() {
+    for (int i = 0; i < 500; ++i)
+        put(media + QString("/t%1.mid").arg(i, 3, 10, QChar('0')), "x");
+    // Standard error on a pseudo-terminal of the test's own, standard output a pipe.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QByteArray slave = ::ptsname(master);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/.config");
+    p.setProcessEnvironment(env);
+    p.setChildProcessModifier([path = slave.constData()] {
+        const int fd = ::open(path, O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    p.start(TESSAVANE_CLI, {"batch", "--save-folder", web, "--from", media});
+    QVERIFY(p.waitForStarted(10000));
+    QByteArray terminal;
+    char buffer[4096];
+    QElapsedTimer clock;
+    clock.start();
+    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+        p.waitForFinished(10);
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            terminal.append(buffer, n);
+    }
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        terminal.append(buffer, n);
+    ::close(master);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(terminal.contains("\r\033[K1/500 files, "), terminal.constData());
+    QVERIFY(terminal.contains(" files/s, "));
+    QVERIFY(terminal.contains(" left"));
+    QVERIFY(terminal.endsWith("\r\033[K"));
+    // The results went to standard output alone, one path per line.
+    const QByteArray out = p.readAllStandardOutput();
+    QCOMPARE(out.count('\n'), 500);
+    QVERIFY(!out.contains("files/s"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

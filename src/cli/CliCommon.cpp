@@ -76,6 +76,28 @@ bool stderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+StatusLine::StatusLine() : on_(stderrIsTerminal()) {
+    clock_.start();
+}
+
+void StatusLine::show(const QString& text, bool force) {
+    if (!on_ || (!force && clock_.elapsed() < next_))
+        return;
+    next_ = clock_.elapsed() + 100;
+    std::fflush(stdout);
+    write(stderr, QStringLiteral("\r\033[K") + text);
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void StatusLine::clear() {
+    if (!shown_)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+}
+
 bool stdinIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,30 @@ void printLine(const QString& line);
 void printJson(const QJsonObject& object);
 
 bool stderrIsTerminal();
+
+// One line of progress on a terminal's standard error, redrawn at most ten times
+// a second; nothing at all when standard error is not a terminal.
+class StatusLine {
+public:
+    StatusLine();
+    ~StatusLine() { clear(); }
+    StatusLine(const StatusLine&) = delete;
+    StatusLine& operator=(const StatusLine&) = delete;
+
+    bool on() const { return on_; }
+    // Shows text unless the last showing was under 100 ms ago (force: show anyway).
+    void show(const QString& text, bool force = false);
+    // Wipes the line; call it before a result goes to standard output, which may
+    // be the same terminal.
+    void clear();
+    qint64 elapsedMs() const { return clock_.elapsed(); }
+
+private:
+    bool on_;
+    bool shown_ = false;
+    qint64 next_ = 0;
+    QElapsedTimer clock_;
+};
 bool stdinIsTerminal();
 
 // Parses a subcommand's arguments (those after its name). Prints the help and

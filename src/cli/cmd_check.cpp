@@ -23,38 +23,6 @@ bool numberIn(const QString& text, int low, int high, int* value) {
     return true;
 }
 
-// "12/40 descriptors checked" on one line of a terminal; nothing on a pipe.
-class CheckProgress {
-public:
-    explicit CheckProgress(bool on) : on_(on) { clock_.start(); }
-    ~CheckProgress() { clear(); }
-    CheckProgress(const CheckProgress&) = delete;
-    CheckProgress& operator=(const CheckProgress&) = delete;
-
-    void show(int done, int total) {
-        if (!on_ || (done < total && clock_.elapsed() < next_))
-            return;
-        next_ = clock_.elapsed() + 100;
-        std::fprintf(stderr, "\r\033[K%d/%d descriptors checked", done, total);
-        std::fflush(stderr);
-        shown_ = true;
-    }
-    // Before a result goes to standard output, which may be the same terminal.
-    void clear() {
-        if (!shown_)
-            return;
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-        shown_ = false;
-    }
-
-private:
-    bool on_;
-    bool shown_ = false;
-    qint64 next_ = 0;
-    QElapsedTimer clock_;
-};
-
 } // namespace
 
 int checkMain(const QStringList& arguments) {
@@ -136,10 +104,12 @@ int checkMain(const QStringList& arguments) {
     // Results come as they finish; they are printed in the order asked.
     std::map<int, net::CheckResult> waiting;
     net::Checker checker(options);
-    CheckProgress progress(stderrIsTerminal());
+    StatusLine progress;
     QEventLoop loop;
-    QObject::connect(&checker, &net::Checker::progress,
-                     [&](int done, int total) { progress.show(done, total); });
+    QObject::connect(&checker, &net::Checker::progress, [&](int done, int total) {
+        progress.show(QStringLiteral("%1/%2 descriptors checked").arg(done).arg(total),
+                      done == total);
+    });
     QObject::connect(
         &checker, &net::Checker::resultReady, [&](int index, const net::CheckResult& result) {
             waiting.emplace(index, result);

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <cstdio>
+#include <unistd.h>
 
 namespace tess::cli {
 
@@ -15,43 +16,38 @@ namespace {
 // Count, rate and time left on one line of a terminal; nothing on a pipe.
 class Progress {
 public:
-    Progress(bool on, qint64 total) : on_(on), total_(total) { clock_.start(); }
-    ~Progress() {
-        if (shown_)
-            std::fputs("\r\033[K", stderr);
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
+    explicit Progress(qint64 total) : total_(total) {}
 
+    // Before a result is printed on the same terminal; a redirected output leaves
+    // the line standing.
+    void beforeResult() {
+        if (outputOnTerminal_)
+            line_.clear();
+    }
     void step() {
         ++done_;
-        if (!on_ || clock_.elapsed() < next_)
+        if (!line_.on())
             return;
-        next_ = clock_.elapsed() + 100;
-        const double seconds = clock_.elapsed() / 1000.0;
+        const double seconds = line_.elapsedMs() / 1000.0;
         const double rate = seconds > 0 ? done_ / seconds : 0;
-        QString line = QStringLiteral("%1").arg(done_);
+        QString text = QStringLiteral("%1").arg(done_);
         if (total_ > 0)
-            line += QStringLiteral("/%1").arg(total_);
-        line += QStringLiteral(" files, %1 files/s").arg(qRound64(rate));
+            text += QStringLiteral("/%1").arg(total_);
+        text += QStringLiteral(" files, %1 files/s").arg(qRound64(rate));
         if (total_ > 0 && rate > 0) {
             const qint64 left = qRound64((total_ - done_) / rate);
-            line += QStringLiteral(", %1:%2 left")
+            text += QStringLiteral(", %1:%2 left")
                         .arg(left / 60)
                         .arg(left % 60, 2, 10, QLatin1Char('0'));
         }
-        std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
-        std::fflush(stderr);
-        shown_ = true;
+        line_.show(text);
     }
 
 private:
-    bool on_;
+    StatusLine line_;
+    bool outputOnTerminal_ = ::isatty(STDOUT_FILENO) == 1;
     qint64 total_;
     qint64 done_ = 0;
-    qint64 next_ = 0;
-    bool shown_ = false;
-    QElapsedTimer clock_;
 };
 
 // Reads names from standard input, one per line or NUL-separated.
@@ -181,8 +177,9 @@ int batchMain(const QStringList& arguments) {
     }
 
     const bool json = options.json(parser);
-    Progress progress(stderrIsTerminal(), fromStdin ? 0 : files.size());
+    Progress progress(fromStdin ? 0 : files.size());
     auto done = [&](const BatchEntry& e) {
+        progress.beforeResult();
         report(e.media, e.made, json);
         progress.step();
     };
