@@ -49,12 +49,12 @@ void TestCheckWindow::toolsMenuOpensPrefilledWindow() {
     const QList<QAction*> bar = f->menuBar()->actions();
     QCOMPARE(bar.size(), 3);
     QCOMPARE(bar[0]->text(), QString("&File"));
-    QCOMPARE(bar[1]->text(), QString("&Tools"));
+    QCOMPARE(bar[1]->text(), QString("Tools"));
     QCOMPARE(bar[1]->menu(), f->mnuTools);
     QCOMPARE(bar[2], f->mnuAbout);
     QCOMPARE(f->mnuTools->objectName(), QString("mnuTools"));
     QCOMPARE(f->mnuTools->actions(), QList<QAction*>{f->mnuCheck});
-    QCOMPARE(f->mnuCheck->text(), QString("&Check on Server..."));
+    QCOMPARE(f->mnuCheck->text(), QString("Check on Server..."));
 
     session().defaultSaveFolder = "/srv/www/tones";
     session().defaultUrl = "http://tones.example/ring";

@@ -226,9 +226,9 @@ void Form1::buildMenu() {
     mnudiv1 = file->addSeparator();
     mnudiv1->setObjectName(QStringLiteral("mnudiv1"));
     mnuexit = item("mnuexit", "E&xit", &Form1::mnuexit_Click);
-    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
-    mnuCheck = mnuTools->addAction(QStringLiteral("&Check on Server..."));
+    mnuCheck = mnuTools->addAction(QStringLiteral("Check on Server..."));
     mnuCheck->setObjectName(QStringLiteral("mnuCheck"));
     connect(mnuCheck, &QAction::triggered, this, &Form1::mnuCheck_Click);
     mnuAbout = menuBar()->addAction(QStringLiteral("&About"));
