@@ -1,4 +1,5 @@
 // tessavane-cli as a user or a script runs it: a real process, real files.
+#include "SecondUser.h"
 #include "engine/Descriptor.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <unistd.h>
 
 using namespace tess;
@@ -60,6 +62,7 @@ private Q_SLOTS:
     void runsWithoutDisplayOrGuiLibraries();
     void convertRunsTheConverter();
     void progressOnATerminalOnly();
+    void outOfReachIsReported();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = {},
@@ -364,6 +367,45 @@ void TestCli::progressOnATerminalOnly() {
     const QByteArray out = p.readAllStandardOutput();
     QCOMPARE(out.count('\n'), 500);
     QVERIFY(!out.contains("files/s"));
+}
+
+void TestCli::outOfReachIsReported() {
+    const test::User peer = test::secondUser();
+    if (!peer.ok)
+        QSKIP("needs root to make a second user");
+    const QString secret = media + "/secret";
+    put(media + "/open.mid", "x");
+    put(secret + "/hidden.mid", "x");
+    for (const QString& d : {dir->path(), media, home})
+        QFile::setPermissions(d, QFile::Permissions(0x7755));
+    QFile::setPermissions(web, QFile::Permissions(0x7777));
+    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    auto asPeer = [&](const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        p.setProcessEnvironment(env);
+        p.setChildProcessModifier([peer] {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(peer.gid, peer.gid, peer.gid) != 0 ||
+                ::setresuid(peer.uid, peer.uid, peer.uid) != 0)
+                ::_exit(125);
+        });
+        p.start(TESSAVANE_CLI, args);
+        p.waitForFinished(60000);
+        return Run{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                   QString::fromUtf8(p.readAllStandardError())};
+    };
+    // A folder the user may not read is named with the reason; the rest is written.
+    Run r = asPeer({"batch", "--save-folder", web, "--from", media, "--recursive"});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.out, web + "/open.gcd\n");
+    QCOMPARE(r.err, "tessavane-cli: " + secret + ": Permission denied\n");
+    // A file out of reach is not called missing.
+    r = asPeer({"make", "--save-folder", web, secret + "/hidden.mid"});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err, "tessavane-cli: " + secret + "/hidden.mid: Permission denied\n");
 }
 
 QTEST_GUILESS_MAIN(TestCli)

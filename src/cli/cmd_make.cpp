@@ -163,6 +163,7 @@ int batchMain(const QStringList& arguments) {
     if (!options.resolve(parser, name, &settings, &exitCode))
         return exitCode;
 
+    int unreadableFolders = 0;
     if (parser.isSet(from)) {
         const QString folder = parser.value(from);
         if (!QFileInfo(folder).isDir()) {
@@ -173,7 +174,11 @@ int batchMain(const QStringList& arguments) {
                                                       : QStringLiteral("*.mid;*midi;*.qcp;*.cmx;"
                                                                        "*.png;*.jpg;*jpeg;*wbmp;"
                                                                        "*.bmp"));
-        files += collectFiles(folder, match, parser.isSet(recursive));
+        files += collectFiles(folder, match, parser.isSet(recursive),
+                              [&](const QString& unreadable, const QString& reason) {
+                                  printError(unreadable, reason);
+                                  ++unreadableFolders;
+                              });
     }
 
     const bool json = options.json(parser);
@@ -191,7 +196,7 @@ int batchMain(const QStringList& arguments) {
     } else {
         failed = writeAll(files, settings, done);
     }
-    return finish(failed);
+    return finish(failed + unreadableFolders);
 }
 
 } // namespace tess::cli

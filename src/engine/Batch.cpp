@@ -13,6 +13,8 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -128,11 +130,16 @@ bool listPosix(const QString& folder, const NamePattern& pattern, bool recursive
 #endif
 
 void collectInto(const QString& folder, const NamePattern& pattern, bool recursive,
-                 QStringList& out) {
+                 QStringList& out,
+                 const std::function<void(const QString&, const QString&)>& unreadable) {
     QStringList names;
     QStringList folders;
 #ifndef _WIN32
-    listPosix(folder, pattern, recursive, names, folders);
+    if (!listPosix(folder, pattern, recursive, names, folders)) {
+        if (unreadable)
+            unreadable(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
 #else
     QDirIterator it(folder,
                     QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
@@ -153,14 +160,15 @@ void collectInto(const QString& folder, const NamePattern& pattern, bool recursi
         out.append(prefix + name);
     sortPickerOrder(folders);
     for (const QString& sub : folders)
-        collectInto(prefix + sub, pattern, recursive, out);
+        collectInto(prefix + sub, pattern, recursive, out, unreadable);
 }
 
 } // namespace
 
-QStringList collectFiles(const QString& folder, const NamePattern& pattern, bool recursive) {
+QStringList collectFiles(const QString& folder, const NamePattern& pattern, bool recursive,
+                         const std::function<void(const QString&, const QString&)>& unreadable) {
     QStringList out;
-    collectInto(folder, pattern, recursive, out);
+    collectInto(folder, pattern, recursive, out, unreadable);
     return out;
 }
 

@@ -31,7 +31,10 @@ private:
 // way the picker lists them, as folder + "/" + name; with recursive, the files of
 // its subfolders follow each folder's own, subfolders in name order. Symbolic links
 // to folders are not followed, so a loop cannot trap the walk.
-QStringList collectFiles(const QString& folder, const NamePattern& pattern, bool recursive);
+// A folder that cannot be read is told to unreadable (path and reason) and skipped.
+QStringList
+collectFiles(const QString& folder, const NamePattern& pattern, bool recursive,
+             const std::function<void(const QString&, const QString&)>& unreadable = {});
 
 // The picker's order of file names: without regard to case, then by code point.
 bool pickerOrder(const QString& a, const QString& b);

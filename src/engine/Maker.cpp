@@ -6,6 +6,14 @@
 #include "engine/TextRules.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#endif
 
 namespace tess {
 
@@ -24,6 +32,31 @@ std::optional<QString> mediaNameProblem(const QString& path) {
     return std::nullopt;
 }
 
+namespace {
+
+// Why a media file has no size: missing, out of reach, or not a plain file.
+QString whyNoSize(const QString& path) {
+#ifndef _WIN32
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return QStringLiteral("the file does not exist");
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("it is a folder, not a file");
+    return QStringLiteral("it is not a regular file");
+#else
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QStringLiteral("it is a folder, not a file");
+    return info.exists() ? QStringLiteral("it is not a regular file")
+                         : QStringLiteral("the file does not exist");
+#endif
+}
+
+} // namespace
+
 MediaIntake inspectMedia(const QString& path) {
     if (const std::optional<QString> problem = mediaNameProblem(path))
         return {std::nullopt, *problem};
@@ -35,7 +68,7 @@ MediaIntake inspectMedia(const QString& path) {
         return {std::nullopt, QStringLiteral("the file name is shorter than four characters")};
     const std::optional<qint64> size = FileOps::fileSize(path);
     if (!size)
-        return {std::nullopt, QStringLiteral("the file does not exist")};
+        return {std::nullopt, whyNoSize(path)};
     return {MediaFacts{*name, *contentName, QString::number(*size), contentTypeForPath(path)},
             QString()};
 }
