@@ -103,6 +103,25 @@ GainLevels levels(int offset, int codes) {
     return l;
 }
 
+// The 128 vectors of a circular codebook (entry(pos) for pos & 127) through the
+// filter h, by the shift recursion: the vector of start s is entries s..s+N-1 of
+// the circle, so y_s[n] = c[s] h[n] + y_{s+1}[n-1].
+template <int N, class Entry>
+void filterCircularCodebook(const float* h, Entry entry, float (&ys)[128][N]) {
+    for (int n = 0; n < N; ++n) {
+        float acc = 0.0f;
+        for (int i = 0; i <= n; ++i)
+            acc += h[n - i] * entry(127 + i);
+        ys[127][n] = acc;
+    }
+    for (int st = 126; st >= 0; --st) {
+        const float c0 = entry(st);
+        ys[st][0] = c0 * h[0];
+        for (int n = 1; n < N; ++n)
+            ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
+    }
+}
+
 } // namespace
 
 Encoder::Encoder(EncoderOptions options) : opt_(options) {
@@ -661,20 +680,9 @@ void halfRateCodebook(const float* x, const float* h, float* e, int lag, int fra
         t[n] = x[n] - acc;
     }
     // Filtered vectors by the shift recursion, as at full rate.
-    auto cbv = [](int pos) { return 0.5f * tables::kHalfRateCodebook[pos & 127]; };
     static thread_local float ys[128][kSub];
-    for (int n = 0; n < kSub; ++n) {
-        float acc = 0.0f;
-        for (int i = 0; i <= n; ++i)
-            acc += hp[n - i] * cbv(127 + i);
-        ys[127][n] = acc;
-    }
-    for (int st = 126; st >= 0; --st) {
-        const float c0 = cbv(st);
-        ys[st][0] = c0 * hp[0];
-        for (int n = 1; n < kSub; ++n)
-            ys[st][n] = c0 * hp[n] + ys[st + 1][n - 1];
-    }
+    filterCircularCodebook(
+        hp, [](int pos) { return 0.5f * tables::kHalfRateCodebook[pos & 127]; }, ys);
     const GainLevels lv = levels(0, 16);
     float bestErr = 0.0f; // a zero gain is the reference
     int bestStart = 0, bestLevel = 0;
@@ -779,19 +787,8 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized, b
             // of this pitch subframe: the vector of start s is entries s..s+9 of
             // the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
             float ys[128][kUnit];
-            auto cbv = [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; };
-            for (int n = 0; n < kUnit; ++n) {
-                float acc = 0.0f;
-                for (int i = 0; i <= n; ++i)
-                    acc += h[n - i] * cbv(127 + i);
-                ys[127][n] = acc;
-            }
-            for (int st = 126; st >= 0; --st) {
-                const float c0 = cbv(st);
-                ys[st][0] = c0 * h[0];
-                for (int n = 1; n < kUnit; ++n)
-                    ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
-            }
+            filterCircularCodebook(
+                h, [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; }, ys);
 
             float invYy[128];
             for (int st = 0; st < 128; ++st)
