@@ -1,4 +1,5 @@
 // tessavane-cli show, check and server-config as a user or a script runs them.
+#include "CliSupport.h"
 #include "NginxServer.h"
 
 #include "engine/Descriptor.h"
@@ -13,55 +14,20 @@
 using namespace tess;
 using tess::test::NginxServer;
 using tess::test::SilentServer;
+using namespace tess::test;
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-// Runs the built program by its path; the event loop keeps turning meanwhile, so
-// a silent socket of the test can take connections.
+// No config.cfg of the machine's user may leak in.
 Run cli(const QStringList& args) {
-    // No config.cfg of the machine's user may leak in.
     static QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(TESSAVANE_CLI, args);
-    if (!p.waitForStarted(10000))
-        qFatal("tessavane-cli did not start");
-    QElapsedTimer clock;
-    clock.start();
-    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000)
-        QTest::qWait(10);
-    if (p.state() != QProcess::NotRunning)
-        qFatal("tessavane-cli did not finish");
-    Run r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runCli(args, home.path());
 }
-
-QString put(const QString& path, const QByteArray& bytes);
 
 // Writes a file and returns its size.
 qsizetype putSized(const QString& path, const QByteArray& bytes) {
     put(path, bytes);
     return bytes.size();
-}
-
-QString put(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write test file");
-    return path;
 }
 
 QList<QJsonObject> jsonLines(const QString& out) {
@@ -262,39 +228,18 @@ void TestCliCheck::checkTimesOut() {
 
 void TestCliCheck::progressOnATerminalOnly() {
     SilentServer silent;
-    // Standard error on a pseudo-terminal of the test's own, standard output a pipe.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
-    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QByteArray slave = ::ptsname(master);
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    QProcess p;
-    p.setChildProcessModifier([path = slave.constData()] {
-        const int fd = ::open(path, O_RDWR | O_NOCTTY);
-        if (fd >= 0)
-            ::dup2(fd, STDERR_FILENO);
-    });
-    p.start(TESSAVANE_CLI, {"check", "--timeout", "0.3", silent.url("/a.gcd").toString(),
-                            silent.url("/b.gcd").toString()});
-    QVERIFY(p.waitForStarted(10000));
-    QByteArray terminal;
-    char buffer[4096];
-    QElapsedTimer clock;
-    clock.start();
-    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
-        QTest::qWait(10);
-        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
-            terminal.append(buffer, n);
-    }
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
-        terminal.append(buffer, n);
-    ::close(master);
-    QCOMPARE(p.exitCode(), 1);
+    static QTemporaryDir home;
+    const TerminalRun t =
+        runCliOnTerminal({"check", "--timeout", "0.3", silent.url("/a.gcd").toString(),
+                          silent.url("/b.gcd").toString()},
+                         home.path());
+    const QByteArray& terminal = t.terminal;
+    QCOMPARE(t.status, 1);
     QVERIFY2(terminal.contains("\r\033[K0/2 descriptors checked"), terminal.constData());
     QVERIFY(terminal.contains("\r\033[K2/2 descriptors checked"));
     // The line is wiped at the end; the results went to standard output alone.
     QVERIFY(terminal.endsWith("\r\033[K"));
-    const QByteArray out = p.readAllStandardOutput();
+    const QByteArray& out = t.out;
     QVERIFY(out.endsWith("0 of 2 descriptors would download.\n"));
     QVERIFY(!out.contains("descriptors checked"));
 }

@@ -1,4 +1,5 @@
 // The engine on its own: no window exists in this program.
+#include "CliSupport.h"
 #include "engine/Batch.h"
 #include "engine/ConfigFile.h"
 #include "engine/Descriptor.h"
@@ -14,22 +15,7 @@
 
 using namespace tess;
 
-namespace {
-
-QString put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write test file");
-    f.write(bytes);
-    return path;
-}
-
-QByteArray slurp(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
+using namespace tess::test;
 
 class TestEngine : public QObject {
     Q_OBJECT
@@ -174,20 +160,11 @@ void TestEngine::batchGoesOnAfterFailures() {
                                : put(media + QString("/f%1.png").arg(i), QByteArray(i, 'p')));
     QStringList order;
     int okCount = 0;
-    qsizetype at = 0;
-    const int failedTwo = runBatchPipelined(
-        [&](QString* m) {
-            if (at >= many.size())
-                return false;
-            *m = many[at++];
-            return true;
-        },
-        s,
-        [&](const BatchEntry& e) {
-            order.append(e.media);
-            okCount += e.made.ok ? 1 : 0;
-            QCOMPARE(e.made.ok, !e.media.contains("gone"));
-        });
+    const int failedTwo = runBatchPipelined(many, s, [&](const BatchEntry& e) {
+        order.append(e.media);
+        okCount += e.made.ok ? 1 : 0;
+        QCOMPARE(e.made.ok, !e.media.contains("gone"));
+    });
     QCOMPARE(order, many);
     QCOMPARE(failedTwo, 143);
     QCOMPARE(okCount, 857);

@@ -1,4 +1,5 @@
 // tessavane-cli as a user or a script runs it: a real process, real files.
+#include "CliSupport.h"
 #include "SecondUser.h"
 #include "engine/Descriptor.h"
 
@@ -17,28 +18,9 @@
 #include <unistd.h>
 
 using namespace tess;
+using namespace tess::test;
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QString put(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write test file");
-    f.write(bytes);
-    return path;
-}
-
-QByteArray slurp(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray descriptor(const char* type, const char* name, const char* version, const char* vendor,
                       const QString& url, qint64 size, bool blank = false) {
@@ -82,24 +64,7 @@ void TestCli::init() {
 }
 
 Run TestCli::cli(const QStringList& args, const QByteArray& input, const QProcessEnvironment& env) {
-    QProcess p;
-    QProcessEnvironment e = env;
-    // No config.cfg of the machine's user may leak in.
-    e.insert("HOME", home);
-    e.insert("XDG_CONFIG_HOME", home + "/.config");
-    p.setProcessEnvironment(e);
-    p.start(TESSAVANE_CLI, args);
-    if (!p.waitForStarted(10000))
-        qFatal("tessavane-cli did not start");
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(60000))
-        qFatal("tessavane-cli did not finish");
-    Run r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runCli(args, home, input, env);
 }
 
 void TestCli::helpAndUsageErrors() {
@@ -328,43 +293,15 @@ void TestCli::convertRunsTheConverter() {
 void TestCli::progressOnATerminalOnly() {
     for (int i = 0; i < 500; ++i)
         put(media + QString("/t%1.mid").arg(i, 3, 10, QChar('0')), "x");
-    // Standard error on a pseudo-terminal of the test's own, standard output a pipe.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
-    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QByteArray slave = ::ptsname(master);
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home);
-    env.insert("XDG_CONFIG_HOME", home + "/.config");
-    p.setProcessEnvironment(env);
-    p.setChildProcessModifier([path = slave.constData()] {
-        const int fd = ::open(path, O_RDWR | O_NOCTTY);
-        if (fd >= 0)
-            ::dup2(fd, STDERR_FILENO);
-    });
-    p.start(TESSAVANE_CLI, {"batch", "--save-folder", web, "--from", media});
-    QVERIFY(p.waitForStarted(10000));
-    QByteArray terminal;
-    char buffer[4096];
-    QElapsedTimer clock;
-    clock.start();
-    while (p.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
-        p.waitForFinished(10);
-        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
-            terminal.append(buffer, n);
-    }
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
-        terminal.append(buffer, n);
-    ::close(master);
-    QCOMPARE(p.exitCode(), 0);
+    const TerminalRun t = runCliOnTerminal({"batch", "--save-folder", web, "--from", media}, home);
+    const QByteArray& terminal = t.terminal;
+    QCOMPARE(t.status, 0);
     QVERIFY2(terminal.contains("\r\033[K1/500 files, "), terminal.constData());
     QVERIFY(terminal.contains(" files/s, "));
     QVERIFY(terminal.contains(" left"));
     QVERIFY(terminal.endsWith("\r\033[K"));
     // The results went to standard output alone, one path per line.
-    const QByteArray out = p.readAllStandardOutput();
+    const QByteArray& out = t.out;
     QCOMPARE(out.count('\n'), 500);
     QVERIFY(!out.contains("files/s"));
 }
@@ -382,20 +319,11 @@ void TestCli::outOfReachIsReported() {
     QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     auto asPeer = [&](const QStringList& args) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home);
-        env.insert("XDG_CONFIG_HOME", home + "/.config");
-        p.setProcessEnvironment(env);
-        p.setChildProcessModifier([peer] {
+        return runCli(args, home, {}, QProcessEnvironment::systemEnvironment(), [peer] {
             if (::setgroups(0, nullptr) != 0 || ::setresgid(peer.gid, peer.gid, peer.gid) != 0 ||
                 ::setresuid(peer.uid, peer.uid, peer.uid) != 0)
                 ::_exit(125);
         });
-        p.start(TESSAVANE_CLI, args);
-        p.waitForFinished(60000);
-        return Run{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                   QString::fromUtf8(p.readAllStandardError())};
     };
     // A folder the user may not read is named with the reason; the rest is written.
     Run r = asPeer({"batch", "--save-folder", web, "--from", media, "--recursive"});

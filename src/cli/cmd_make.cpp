@@ -75,20 +75,6 @@ private:
     char separator_;
 };
 
-// A list known up front is written by two threads; see runBatchPipelined.
-int writeAll(const QStringList& files, const MakeSettings& settings,
-             const std::function<void(const BatchEntry&)>& done) {
-    qsizetype at = 0;
-    return runBatchPipelined(
-        [&](QString* media) {
-            if (at >= files.size())
-                return false;
-            *media = files[at++];
-            return true;
-        },
-        settings, done);
-}
-
 int finish(int failed) {
     std::fflush(stdout);
     return failed > 0 ? kFailed : kOk;
@@ -114,8 +100,9 @@ int makeMain(const QStringList& arguments) {
     if (!options.resolve(parser, QStringLiteral("make"), &settings, &exitCode))
         return exitCode;
     const bool json = options.json(parser);
-    const int failed = runBatch(parser.positionalArguments(), settings,
-                                [&](const BatchEntry& e) { report(e.media, e.made, json); });
+    const int failed =
+        runBatchPipelined(parser.positionalArguments(), settings,
+                          [&](const BatchEntry& e) { report(e.media, e.made, json); });
     return finish(failed);
 }
 
@@ -194,7 +181,7 @@ int batchMain(const QStringList& arguments) {
         StdinList list(parser.isSet(nul));
         failed = runBatch([&](QString* media) { return list.next(media); }, settings, done);
     } else {
-        failed = writeAll(files, settings, done);
+        failed = runBatchPipelined(files, settings, done);
     }
     return finish(failed + unreadableFolders);
 }

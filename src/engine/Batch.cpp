@@ -172,17 +172,28 @@ QStringList collectFiles(const QString& folder, const NamePattern& pattern, bool
     return out;
 }
 
+namespace {
+
+// Hands out a list's entries one at a time, as runBatch's next() does.
+std::function<bool(QString*)> feed(const QStringList& entries) {
+    return [&entries, at = qsizetype(0)](QString* media) mutable {
+        if (at >= entries.size())
+            return false;
+        *media = entries[at++];
+        return true;
+    };
+}
+
+} // namespace
+
 int runBatch(const QStringList& entries, const MakeSettings& settings,
              const std::function<void(const BatchEntry&)>& done) {
-    qsizetype at = 0;
-    return runBatch(
-        [&](QString* media) {
-            if (at >= entries.size())
-                return false;
-            *media = entries[at++];
-            return true;
-        },
-        settings, done);
+    return runBatch(feed(entries), settings, done);
+}
+
+int runBatchPipelined(const QStringList& entries, const MakeSettings& settings,
+                      const std::function<void(const BatchEntry&)>& done) {
+    return runBatchPipelined(feed(entries), settings, done);
 }
 
 int runBatch(const std::function<bool(QString*)>& next, const MakeSettings& settings,

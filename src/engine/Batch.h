@@ -62,5 +62,7 @@ int runBatch(const std::function<bool(QString*)>& next, const MakeSettings& sett
 // is called on that thread, in entry order. With one core it is runBatch.
 int runBatchPipelined(const std::function<bool(QString*)>& next, const MakeSettings& settings,
                       const std::function<void(const BatchEntry&)>& done);
+int runBatchPipelined(const QStringList& entries, const MakeSettings& settings,
+                      const std::function<void(const BatchEntry&)>& done);
 
 } // namespace tess
