@@ -37,17 +37,19 @@ struct Run {
 // Runs the built command by its path with input on standard input and HOME (and the
 // config folder) in home, so no config.cfg of the machine's user leaks in. The event
 // loop turns meanwhile: a socket of the test can still take connections.
-// childSetup runs in the child before the command starts.
+// childSetup runs in the child before the command starts; program is the command
+// (a copy, say, where another user can reach it).
 inline Run runCli(const QStringList& args, const QString& home, const QByteArray& input = {},
                   QProcessEnvironment env = QProcessEnvironment::systemEnvironment(),
-                  const std::function<void()>& childSetup = {}) {
+                  const std::function<void()>& childSetup = {},
+                  const QString& program = QStringLiteral(TESSAVANE_CLI)) {
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     QProcess p;
     p.setProcessEnvironment(env);
     if (childSetup)
         p.setChildProcessModifier(childSetup);
-    p.start(QStringLiteral(TESSAVANE_CLI), args);
+    p.start(program, args);
     if (!p.waitForStarted(10000))
         qFatal("tessavane-cli did not start");
     p.write(input);

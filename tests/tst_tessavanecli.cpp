@@ -318,12 +318,20 @@ void TestCli::outOfReachIsReported() {
     QFile::setPermissions(web, QFile::Permissions(0x7777));
     QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+    // The build folder may lie where the other user cannot reach: run a copy.
+    const QString command = dir->filePath("tessavane-cli");
+    QVERIFY(QFile::copy(TESSAVANE_CLI, command));
+    QFile::setPermissions(command, QFile::Permissions(0x7755));
     auto asPeer = [&](const QStringList& args) {
-        return runCli(args, home, {}, QProcessEnvironment::systemEnvironment(), [peer] {
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(peer.gid, peer.gid, peer.gid) != 0 ||
-                ::setresuid(peer.uid, peer.uid, peer.uid) != 0)
-                ::_exit(125);
-        });
+        return runCli(
+            args, home, {}, QProcessEnvironment::systemEnvironment(),
+            [peer] {
+                if (::setgroups(0, nullptr) != 0 ||
+                    ::setresgid(peer.gid, peer.gid, peer.gid) != 0 ||
+                    ::setresuid(peer.uid, peer.uid, peer.uid) != 0)
+                    ::_exit(125);
+            },
+            command);
     };
     // A folder the user may not read is named with the reason; the rest is written.
     Run r = asPeer({"batch", "--save-folder", web, "--from", media, "--recursive"});
