@@ -4,7 +4,14 @@
 # package: what scripts/package.sh needs besides; screenshots: scripts/screenshots.sh.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang libclang-rt-14-dev
-          ffmpeg sox espeak-ng
+          ffmpeg sox espeak-ng pkg-config
+          # Media: libvips (with libimagequant) for pictures, FFmpeg's libraries for sound,
+          # libsoxr for rate conversion, libebur128 for loudness, Qt Multimedia to play.
+          libvips-dev libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+          libsoxr-dev libebur128-dev qt6-multimedia-dev
+          # Tests make pictures with ImageMagick and libvips, check pages with xmllint
+          # (XHTML DTDs from w3c-sgml-lib), Kannel's WML compiler and headless Chromium.
+          imagemagick libvips-tools libxml2-utils w3c-sgml-lib kannel-extras chromium
           # The download check's tests serve descriptors with a real nginx.
           nginx
           # Man pages and the validators of scripts/install-check.sh.
