@@ -477,6 +477,12 @@ private Q_SLOTS:
         r = fit(in("drawing.svg"), out("drawing.png"), phone, "png", FitMode::Fit);
         QVERIFY2(!r.ok && r.reason.contains("not a picture"), qPrintable(r.reason));
 
+        // A progressive camera-size JPEG is decoded whole: refused before memory grows.
+        tool(kConvert, {in("camera.jpg"), "-interlace", "Plane", in("camera-progressive.jpg")});
+        r = fit(in("camera-progressive.jpg"), out("cp.png"), phone, "png", FitMode::Fit);
+        QVERIFY2(r.reason.startsWith("a progressive JPEG of 4000x3000 must be read whole"),
+                 qPrintable(r.reason));
+
         QVERIFY(::mkfifo(QFile::encodeName(in("pipe.jpg")).constData(), 0600) == 0);
         r = fit(in("pipe.jpg"), out("pipe.png"), phone, "png", FitMode::Fit);
         QCOMPARE(r.reason, "not a regular file");
