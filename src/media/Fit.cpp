@@ -388,12 +388,10 @@ ScaledPicture scalePicture(const QString& source, const PhoneProfile& phone,
         if (::lseek(fd.fd, 0, SEEK_SET) != 0)
             throw VError("cannot read the file from its start");
         const VSource pixels = VSource::new_from_descriptor(fd.fd);
-        vips::VOption* load = VImage::option()
-                                  ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                  ->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+        vips::VOption* load = VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL);
         if (jpeg)
             load->set("shrink", shrink);
-        VImage img = VImage::new_from_source(pixels, "", load);
+        VImage img = VImage::new_from_source(pixels, "[fail_on=truncated]", load);
         // Colour and transparency first: flattening onto a plain background and then scaling
         // equals scaling premultiplied pixels and flattening after, as scaling is linear.
         img = toFlatSrgb(img, options.background);
@@ -426,7 +424,14 @@ ScaledPicture scalePicture(const QString& source, const PhoneProfile& phone,
                                 ->set("background", rgbOf(options.background)));
         }
         size_t length = 0;
+        vips_error_clear();
         void* data = vips_image_write_to_memory(img.get_image(), &length);
+        // A box shrink's line cache can swallow the decoder's failure (a truncated JPEG then
+        // comes out grey at the bottom); the decoder's message is still in the log.
+        if (data && *vips_error_buffer() != '\0') {
+            g_free(data);
+            data = nullptr;
+        }
         if (!data)
             throw VError();
         out.rgb = QByteArray(static_cast<const char*>(data), qsizetype(length));
