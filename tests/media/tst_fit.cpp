@@ -571,7 +571,12 @@ private Q_SLOTS:
             const std::optional<PhoneProfile> phone = loadPhones().resolve(id);
             QVERIFY(phone);
             const QString target = work + "/dest/" + id + ".png";
-            run = runCli({"fit", "--phone", id, "-o", target, work + "/photo.jpg"}, home.path());
+            // No display at all, as on a server.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                env.remove(name);
+            run = runCli({"fit", "--phone", id, "-o", target, work + "/photo.jpg"}, home.path(), {},
+                         env);
             QCOMPARE(run.status, 0);
             const Inspection seen = inspectFile(target, *phone);
             QCOMPARE(seen.pixels, phone->screen);
