@@ -372,16 +372,22 @@ ScaledPicture scalePicture(const QString& source, const PhoneProfile& phone,
         // Sizes in the stored frame: EXIF orientations 5 to 8 turn the picture a quarter.
         const bool turned = orientation >= 5 && orientation <= 8;
         const QSize box = turned ? area.transposed() : area;
-        const double sx = double(box.width()) / w, sy = double(box.height()) / h;
-        const double scale = options.mode == FitMode::Fill ? qMax(sx, sy) : qMin(sx, sy);
-        const int tw = qBound(1, int(std::lround(w * scale)), qMax(box.width(), 1) * 4);
-        const int th = qBound(1, int(std::lround(h * scale)), qMax(box.height(), 1) * 4);
+        // fill: the middle of the source in the area's shape, cropped before any scaling so a
+        // panorama never grows wide in memory; fit and pad: all of it.
+        double cropW = w, cropH = h;
+        if (options.mode == FitMode::Fill) {
+            cropW = qMin(double(w), double(h) * box.width() / box.height());
+            cropH = qMin(double(h), double(w) * box.height() / box.width());
+        }
+        const double scale = qMin(box.width() / cropW, box.height() / cropH);
+        const int tw = qBound(1, int(std::lround(cropW * scale)), box.width());
+        const int th = qBound(1, int(std::lround(cropH * scale)), box.height());
 
         // JPEG shrinks in its decoder by 2 or 4, never 8: its 1/8 keeps only each block's
         // average, which aliases visibly (0.5 dB worse than Lanczos from 1/4, measured).
         int shrink = 1;
-        while (jpeg && shrink < 4 && double(w) / (shrink * 2) >= tw * 2.0 &&
-               double(h) / (shrink * 2) >= th * 2.0)
+        while (jpeg && shrink < 4 && cropW / (shrink * 2) >= tw * 2.0 &&
+               cropH / (shrink * 2) >= th * 2.0)
             shrink *= 2;
 
         // The pixels from the start of the same open file: the header read moved it on.
@@ -394,6 +400,11 @@ ScaledPicture scalePicture(const QString& source, const PhoneProfile& phone,
         VImage img = VImage::new_from_source(pixels, "[fail_on=truncated]", load);
         // Colour and transparency first: flattening onto a plain background and then scaling
         // equals scaling premultiplied pixels and flattening after, as scaling is linear.
+        if (options.mode == FitMode::Fill) {
+            const int cw = qBound(1, int(std::lround(cropW * img.width() / w)), img.width());
+            const int ch = qBound(1, int(std::lround(cropH * img.height() / h)), img.height());
+            img = img.extract_area((img.width() - cw) / 2, (img.height() - ch) / 2, cw, ch);
+        }
         img = toFlatSrgb(img, options.background);
         // Whole boxes of pixels averaged, across first so each line is narrow before lines
         // are gathered: memory then grows with the result's width, not the source's. Lanczos 3
