@@ -6,10 +6,13 @@
 #include "net/Fetch.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <algorithm>
+#include <dirent.h>
 #include <limits>
+#include <sys/stat.h>
 
 namespace tess::net {
 
@@ -448,7 +451,48 @@ void Checker::jobDone(Job* job) {
     pump();
 }
 
-QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error) {
+namespace {
+
+// Raw names of a folder's .gcd files that a listing by name leaves out.
+void listSkipped(const QString& folder, QList<SkippedFile>* skipped) {
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return;
+    QList<SkippedFile> found;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray raw(e->d_name);
+        if (raw == "." || raw == ".." || !raw.toLower().endsWith(".gcd"))
+            continue;
+        const bool utf8 = QString::fromUtf8(raw).toUtf8() == raw;
+        const bool hidden = raw.startsWith('.');
+        struct stat st {};
+        if ((utf8 && !hidden) || ::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
+        QString name;
+        if (utf8) {
+            name = QString::fromUtf8(raw);
+        } else {
+            for (const char c : raw)
+                name += uchar(c) < 0x80
+                            ? QString(QLatin1Char(c))
+                            : QStringLiteral("\\x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
+        }
+        found.append({name, !utf8 ? QStringLiteral("skipped: the name is not valid UTF-8, so no "
+                                                   "URL names it the same on every server")
+                                  : QStringLiteral("skipped: a hidden name, which web servers "
+                                                   "often refuse to serve")});
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end(),
+              [](const SkippedFile& a, const SkippedFile& b) { return a.name < b.name; });
+    *skipped += found;
+}
+
+} // namespace
+
+QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error,
+                                 QList<SkippedFile>* skipped) {
     if (!isHttp(servedAt)) {
         *error =
             QStringLiteral("\"") + shownUrl(servedAt) + QStringLiteral("\" is not an http:// URL");
@@ -471,10 +515,15 @@ QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QS
     const QStringList names =
         dir.entryList({QStringLiteral("*.gcd")}, QDir::Files | QDir::Readable, QDir::Name);
     for (const QString& name : names) {
+        // A name that is not UTF-8 comes back altered and names no file.
+        if (!QFileInfo::exists(dir.filePath(name)))
+            continue;
         QUrl url = base;
         url.setPath(base.path() + name, QUrl::DecodedMode);
         urls.append(url);
     }
+    if (skipped)
+        listSkipped(folder, skipped);
     return urls;
 }
 

@@ -85,9 +85,17 @@ QStringList describe(const CheckResult& result);
 // file name).
 QString summaryLine(const CheckResult& result);
 
+// A .gcd file left out of a folder's check, and why.
+struct SkippedFile {
+    QString name; // bytes that are not UTF-8 written as \xNN
+    QString reason;
+};
+
 // The URL of every .gcd file in a folder (sorted by name) as served under servedAt.
 // Empty with *error set when the folder cannot be listed or the URL is no http URL.
-QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error);
+// Hidden names and names that are not UTF-8 are left out (and listed in *skipped).
+QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error,
+                                 QList<SkippedFile>* skipped = nullptr);
 
 class Job;
 
