@@ -263,8 +263,12 @@ bool Fetch::reachable(const QHostAddress& address) {
     }
     if (!publicSeen_)
         return true;
-    info.error = info.finalUrl.host() + QStringLiteral(" is at ") + address.toString() +
-                 QStringLiteral(", a ") + kind + QStringLiteral(" address");
+    const QString host = info.finalUrl.host();
+    const QString where = QHostAddress(host).isNull()
+                              ? QString(host + QStringLiteral(" is at ") + address.toString() +
+                                        QStringLiteral(", a "))
+                              : QString(host + QStringLiteral(" is a "));
+    info.error = where + kind + QStringLiteral(" address");
     drop();
     complete(End::Unreachable);
     return false;
@@ -370,7 +374,8 @@ void Fetch::parse() {
             if (!takeLine(&line, kChunkLineLimit))
                 return;
             bool ok = false;
-            const QByteArray hex = line.left(line.indexOf(';')).trimmed();
+            const qsizetype semicolon = line.indexOf(';');
+            const QByteArray hex = (semicolon < 0 ? line : line.left(semicolon)).trimmed();
             left_ = hex.size() <= 15 ? hex.toLongLong(&ok, 16) : -1;
             if (!ok || left_ < 0) {
                 fault(QStringLiteral("its chunked body is broken (\"") +
