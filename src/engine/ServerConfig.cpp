@@ -36,12 +36,6 @@ const std::vector<ServedType>& servedTypes() {
     return types;
 }
 
-namespace {
-
-QString padded(const QString& text, int width) {
-    return text.leftJustified(width, QLatin1Char(' '));
-}
-
 // The types of a phone's browser pages: WML, compiled WML and XHTML Mobile.
 const std::vector<ServedType>& pageTypes() {
     static const std::vector<ServedType> types{
@@ -50,6 +44,12 @@ const std::vector<ServedType>& pageTypes() {
         {"application/vnd.wap.xhtml+xml", {QStringLiteral("xhtml")}},
     };
     return types;
+}
+
+namespace {
+
+QString padded(const QString& text, int width) {
+    return text.leftJustified(width, QLatin1Char(' '));
 }
 
 std::vector<ServedType> allTypes() {
