@@ -27,8 +27,10 @@ ProcessRun startAndWait(const QString& program, const QStringList& arguments,
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
-    if (!errorFile.isEmpty())
+    if (!errorFile.isEmpty()) {
+        process.setProcessChannelMode(QProcess::SeparateChannels);
         process.setStandardErrorFile(errorFile);
+    }
 #ifdef Q_OS_WIN
     // Its own console window, shown normally and given the focus.
     process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
