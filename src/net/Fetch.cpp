@@ -1,5 +1,7 @@
 #include "net/Fetch.h"
 
+#include "engine/MediaSniff.h"
+
 #include <QNetworkProxy>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -161,6 +163,7 @@ void Fetch::hop(const QUrl& url) {
     interim_ = 0;
     pendingStatus_ = 0;
     left_ = -1;
+    head.clear();
 
     // An address written in the URL is judged before anything is sent to it.
     const QHostAddress literal(url.host());
@@ -525,6 +528,8 @@ void Fetch::take(const QByteArray& chunk) {
     info.bytes += n;
     if (keepBody_)
         body += chunk.left(n);
+    if (head.size() < kSniffBytes)
+        head += chunk.left(std::min<qint64>(n, kSniffBytes - head.size()));
     if (info.bytes >= cap_) {
         info.capped = true;
         drop();
