@@ -537,7 +537,7 @@ void TestChecker::answersOfEveryShape() {
         } else if (path == "/interim.gcd") {
             c.send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" +
                    gcd("/four.mid", 4));
-        } else if (path == "/four.mid") {
+        } else if (path.startsWith("/four.mid")) {
             c.send(answer("audio/midi", "MThd"));
         } else if (path == "/short.gcd") {
             c.send(gcd("/short.mid", 100));
@@ -572,7 +572,7 @@ void TestChecker::answersOfEveryShape() {
                    "\r\n0\r\n\r\n");
         } else if (path == "/auth.gcd") {
             authSent = c.request.contains("Authorization: Basic dXNlcjpzZWNyZXQ=");
-            QUrl media = self.resolved(QUrl("/four.mid"));
+            QUrl media = self.resolved(QUrl("/four.mid?x"));
             media.setUserInfo("user:secret");
             c.send(answer("text/x-pcs-gcd", descriptorFor(media.toString(), 5)));
         } else {
@@ -627,6 +627,8 @@ void TestChecker::answersOfEveryShape() {
     QVERIFY(!shown.contains("secret"));
     QVERIFY(!shown.contains("user"));
     QVERIFY(shown.contains(server.url("/four.mid").toString()));
+    QVERIFY2(hasProblem(r[9], "Content-URL \"" + server.url("/four.mid?x").toString() + "\" holds"),
+             qPrintable(reasons(r[9])));
 }
 
 void TestChecker::privateAddressesBehindPublicOnes() {
