@@ -309,7 +309,7 @@ private:
         }
         // A phone sends Content-URL as it stands: a space or a quote breaks its request,
         // though the check itself (like a browser) could escape it.
-        for (const UrlFinding& u : result.report.urlFindings)
+        for (const UrlFinding& u : contentUrlFindings(contentUrl, shownUrl(contentUrl)))
             problem(u.reason, u.fix);
         const QUrl media(contentUrl, QUrl::TolerantMode);
         if (!media.isValid() || media.isRelative() || media.host().isEmpty() ||

@@ -155,6 +155,7 @@ void Fetch::hop(const QUrl& url) {
     info.bytes = 0;
     info.capped = false;
     body.clear();
+    head.clear();
     in_.clear();
     idle_.stop();
     headers_.clear();
@@ -163,7 +164,6 @@ void Fetch::hop(const QUrl& url) {
     interim_ = 0;
     pendingStatus_ = 0;
     left_ = -1;
-    head.clear();
 
     // An address written in the URL is judged before anything is sent to it.
     const QHostAddress literal(url.host());
