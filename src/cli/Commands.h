@@ -11,6 +11,7 @@ int convertMain(const QStringList& arguments);
 int showMain(const QStringList& arguments);
 int checkMain(const QStringList& arguments);
 int serverConfigMain(const QStringList& arguments);
+int fitMain(const QStringList& arguments);
 int phonesMain(const QStringList& arguments);
 int inspectMain(const QStringList& arguments);
 

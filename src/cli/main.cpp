@@ -21,6 +21,7 @@ const Subcommand kSubcommands[] = {
      serverConfigMain},
     {"inspect", "say what media files really are and what a phone will make of them", inspectMain},
     {"phones", "list the phone profiles media is judged by", phonesMain},
+    {"fit", "make phone-ready copies of pictures (size, colours, format, byte cap)", fitMain},
 };
 
 void printHelp() {
