@@ -11,6 +11,7 @@ int convertMain(const QStringList& arguments);
 int showMain(const QStringList& arguments);
 int checkMain(const QStringList& arguments);
 int serverConfigMain(const QStringList& arguments);
+int pagesMain(const QStringList& arguments);
 
 struct Subcommand {
     const char* name;
