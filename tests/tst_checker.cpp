@@ -6,6 +6,9 @@
 #include "net/Checker.h"
 
 #include <QEventLoop>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace tess;
@@ -59,6 +62,7 @@ private Q_SLOTS:
     void everyTypeServedRight();
     void wrongTypes();
     void wrongSizeAndMissingMedia();
+    void mislabelledMediaByItsBytes();
     void redirectChains();
     void bigFilesAreCapped();
     void brokenDescriptorsAndUrls();
@@ -162,8 +166,9 @@ void TestChecker::wrongTypes() {
              QString("The descriptor is served as text/plain, not text/x-pcs-gcd."));
     // nginx says who it is: the fix is for nginx.
     QCOMPARE(r[0].problems[0].fix,
-             QString("serve .gcd as text/x-pcs-gcd: add \"text/x-pcs-gcd gcd;\" to a types { } "
-                     "block (nginx; all lines: tessavane-cli server-config nginx)"));
+             QString("serve .gcd as text/x-pcs-gcd: add \"location ~* \\.gcd$ { types { } "
+                     "default_type text/x-pcs-gcd; }\" to the folder's location (nginx; all "
+                     "lines: tessavane-cli server-config nginx)"));
     QVERIFY(hasProblem(r[1], "served as application/octet-stream, not text/x-pcs-gcd"));
     // The media of an octet-stream folder is wrong as well.
     QVERIFY(
@@ -171,13 +176,74 @@ void TestChecker::wrongTypes() {
     QCOMPARE(r[2].problems.size(), 1);
     QCOMPARE(r[2].problems[0].reason, QString("The media file is served as audio/mpeg, not "
                                               "audio/midi (the descriptor's Content-Type)."));
-    QVERIFY(r[2].problems[0].fix.contains("add \"audio/midi mid;\" to a types"));
+    QVERIFY(r[2].problems[0].fix.contains("default_type audio/midi; }"));
     QVERIFY(hasProblem(r[3], "served as image/jpeg, not image/png"));
     QVERIFY(r[3].problems[0].fix.contains(".png"));
     // A charset parameter still downloads, with a warning.
     QVERIFY2(r[4].downloads(), qPrintable(reasons(r[4])));
     QCOMPARE(r[4].warnings.size(), 1);
     QVERIFY(r[4].warnings[0].reason.contains("text/x-pcs-gcd; charset=utf-8"));
+}
+
+namespace {
+
+// A real file made by a real tool; its bytes.
+QByteArray madeBy(const QString& program, const QStringList& args, const QString& out,
+                  const QString& prefix = {}) {
+    QProcess p;
+    p.start(program, args + QStringList{prefix + out});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        qFatal("%s failed", qPrintable(program));
+    QFile f(out);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+void TestChecker::mislabelledMediaByItsBytes() {
+    QTemporaryDir dir;
+    const QStringList sine{"-loglevel", "error", "-f", "lavfi", "-i", "sine=duration=0.2"};
+    const QByteArray mp3 = madeBy("/usr/bin/ffmpeg", sine, dir.filePath("s.mp3"));
+    const QByteArray wav =
+        madeBy("/usr/bin/ffmpeg", sine + QStringList{"-ar", "8000"}, dir.filePath("s.wav"));
+    const QByteArray bmp = madeBy("/usr/bin/convert-im6.q16", {"-size", "8x8", "xc:white"},
+                                  dir.filePath("s.bmp"), "bmp:");
+    QVERIFY(mp3.startsWith("ID3") || uchar(mp3[0]) == 0xff);
+    // Each as the right folder serves it, under the descriptor's claim.
+    const QList<QUrl> urls{
+        publish("right", "mp3tone", 1, mp3, {}, "song.mp3"),
+        publish("right", "wavtone", 1, wav, {}, "ring.qcp"),
+        publish("right", "bmplogo", 5, bmp, {}, "logo.bmp"),
+        publish("right", "pagetone", 0, "<!DOCTYPE html>\n<html>", {}, "page.mid"),
+        publish("right", "realmidi", 0, "MThd\0\0\0\6", {}, "real.mid")};
+    const QList<CheckResult> r = runCheck(urls);
+    const char* expected[] = {"an MP3 recording", "a WAV recording", "a Windows BMP picture",
+                              "a web page (HTML)"};
+    const char* types[] = {"audio/vnd.qcelp", "audio/vnd.qcelp", "image/vnd.wap.wbmp",
+                           "audio/midi"};
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY2(!r[i].downloads(), qPrintable(reasons(r[i])));
+        const QString said = QString("The media file is ") + expected[i] +
+                             " by its first bytes, not " + types[i] +
+                             " (the descriptor's Content-Type).";
+        QVERIFY2(hasProblem(r[i], said), qPrintable(reasons(r[i])));
+        // Never "serve it as": no server line makes these bytes play.
+        for (const Finding& f : r[i].problems)
+            QVERIFY2(!f.fix.contains("serve ."), qPrintable(f.fix));
+    }
+    QVERIFY(
+        r[0].problems[0].fix.startsWith("convert song.mp3 to QCELP (ffmpeg -i song.mp3 -ar 8000"));
+    QVERIFY(r[0].problems[0].fix.contains("tessavane-cli convert song.wav"));
+    QVERIFY(r[0].problems[0].fix.endsWith("make its descriptor again"));
+    QVERIFY(r[1].problems[0].fix.startsWith("convert ring.qcp to QCELP"));
+    QVERIFY(r[2].problems[0].fix.startsWith("convert logo.bmp to WBMP (ImageMagick: convert "
+                                            "logo.bmp logo.wbmp), upload logo.wbmp"));
+    QVERIFY(r[3].problems[0].fix.startsWith("point Content-URL at the media file itself"));
+    QCOMPARE(r[0].mediaFormat, QString("mp3"));
+    QCOMPARE(toJson(r[2])["media"].toObject()["format"].toString(), QString("bmp"));
+    // Bytes that match their claim pass.
+    QVERIFY2(r[4].downloads(), qPrintable(reasons(r[4])));
+    QCOMPARE(r[4].mediaFormat, QString("midi"));
 }
 
 void TestChecker::wrongSizeAndMissingMedia() {

@@ -90,7 +90,7 @@ void TestCheckWindow::resultsAppear() {
     QString error;
     QVERIFY2(nginx.start("        include " + nginx.path() +
                              "/types.conf;\n"
-                             "        location /tones/bad.gcd { types { text/plain gcd; } }\n",
+                             "        location = /tones/bad.gcd { types { text/plain gcd; } }\n",
                          &error),
              qPrintable(error));
     QDir().mkpath(nginx.root() + "/tones");
@@ -125,6 +125,9 @@ void TestCheckWindow::resultsAppear() {
     QVERIFY(w->lstResults->item(2)->text().contains("but Content-Size says 5"));
     QCOMPARE(w->lstResults->item(2)->foreground().color(), FrmCheck::FailColour);
     QCOMPARE(w->lblCheckSummary->text(), QString("1 of 3 would download."));
+    // nginx answered: its lines are shown, not Apache's.
+    QCOMPARE(w->cboServer->currentText(), QString("nginx"));
+    QCOMPARE(w->txtServerLines->toPlainText(), serverConfig(WebServer::Nginx));
 
     // One descriptor by its own URL.
     w->txtCheckURL->setText(nginx.url("/tones/good.gcd").toString());
@@ -132,6 +135,13 @@ void TestCheckWindow::resultsAppear() {
     QTRY_VERIFY(w->cmndCheck->isEnabled());
     QCOMPARE(w->lstResults->count(), 1);
     QCOMPARE(w->lblCheckSummary->text(), QString("1 of 1 would download."));
+
+    // A server the user picked stays picked through the next check.
+    w->cboServer->setCurrentText("lighttpd");
+    Q_EMIT w->cboServer->activated(w->cboServer->currentIndex());
+    click(w->cmndCheck);
+    QTRY_VERIFY(w->cmndCheck->isEnabled());
+    QCOMPARE(w->cboServer->currentText(), QString("lighttpd"));
 }
 
 void TestCheckWindow::cancelStopsTheCheck() {
