@@ -14,6 +14,7 @@ int serverConfigMain(const QStringList& arguments);
 int phonesMain(const QStringList& arguments);
 int pagesMain(const QStringList& arguments);
 int publishMain(const QStringList& arguments);
+int fitMain(const QStringList& arguments);
 
 struct Subcommand {
     const char* name;

@@ -20,6 +20,7 @@ const Subcommand kSubcommands[] = {
     {"pages", "write WML and XHTML download pages for the descriptors of a folder", pagesMain},
     {"server-config", "print the web server lines that serve the seven types right",
      serverConfigMain},
+    {"fit", "make phone-ready copies of pictures (size, colours, format, byte cap)", fitMain},
     {"publish", "publish a folder of sounds and pictures as a site a phone downloads from",
      publishMain},
     {"phones", "list the phone profiles media is judged by", phonesMain},
