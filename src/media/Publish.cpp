@@ -358,36 +358,13 @@ FileResult writeIfChanged(const QString& path, const QByteArray& bytes) {
     return FileOps::replaceFile(path, bytes);
 }
 
-// The lines that make the server hand out the media, descriptor and page types, and
-// the entry page a phone asks for: WML to a phone that reads WML only, XHTML otherwise.
+// The engine's server lines (media, descriptor and page types; the entry page by
+// Accept) under our mark, so a later run knows the file as its own.
 QByteArray serverFile(WebServer server) {
-    QString text = QLatin1String(kServerMark) +
-                   QStringLiteral(" written with the site; rewritten by each run.\n");
-    if (server == WebServer::Apache) {
-        text += serverConfig(WebServer::Apache);
-        text += QStringLiteral("AddType text/vnd.wap.wml .wml\n"
-                               "AddType application/xhtml+xml .xhtml\n"
-                               "DirectoryIndex index.xhtml index.wml\n"
-                               "<IfModule mod_rewrite.c>\n"
-                               "RewriteEngine On\n"
-                               "RewriteCond %{HTTP_ACCEPT} !xhtml\n"
-                               "RewriteCond %{HTTP_ACCEPT} vnd\\.wap\\.wml\n"
-                               "RewriteRule ^$ index.wml [L]\n"
-                               "</IfModule>\n");
-    } else {
-        QString types = serverConfig(WebServer::Nginx);
-        types.replace(QStringLiteral("types {\n"),
-                      QStringLiteral("types {\n    text/vnd.wap.wml    wml;\n"
-                                     "    application/xhtml+xml xhtml;\n"));
-        text += types;
-        text +=
-            QStringLiteral("set $tessavane_index index.xhtml;\n"
-                           "if ($http_accept ~* \"vnd\\.wap\\.wml\") { set $tessavane_index "
-                           "index.wml; }\n"
-                           "if ($http_accept ~* \"xhtml\") { set $tessavane_index index.xhtml; }\n"
-                           "index $tessavane_index;\n");
-    }
-    return text.toUtf8();
+    return (QLatin1String(kServerMark) +
+            QStringLiteral(" written with the site; rewritten by each run.\n") +
+            serverConfig(server))
+        .toUtf8();
 }
 
 bool isOurServerFile(const QString& path) {
