@@ -83,7 +83,7 @@ QList<Node> itemLines(const QList<PageItem>& items, qsizetype from, qsizetype co
     for (qsizetype i = from; i < from + count; ++i) {
         const PageItem& item = items[i];
         out << link(pathSegmentEncoded(item.fileName), shownName(item))
-            << Node::textNode(QLatin1Char(' ') + item.kind + QStringLiteral(", ") +
+            << Node::textNode(QStringLiteral(", ") + item.kind + QLatin1Char(' ') +
                               kbText(item.bytes));
         if (i + 1 < from + count)
             out << br();
