@@ -162,8 +162,9 @@ void TestChecker::wrongTypes() {
              QString("The descriptor is served as text/plain, not text/x-pcs-gcd."));
     // nginx says who it is: the fix is for nginx.
     QCOMPARE(r[0].problems[0].fix,
-             QString("serve .gcd as text/x-pcs-gcd: add \"text/x-pcs-gcd gcd;\" to a types { } "
-                     "block (nginx; all lines: tessavane-cli server-config nginx)"));
+             QString("serve .gcd as text/x-pcs-gcd: add \"location ~* \\.gcd$ { types { } "
+                     "default_type text/x-pcs-gcd; }\" to the folder's location (nginx; all "
+                     "lines: tessavane-cli server-config nginx)"));
     QVERIFY(hasProblem(r[1], "served as application/octet-stream, not text/x-pcs-gcd"));
     // The media of an octet-stream folder is wrong as well.
     QVERIFY(
@@ -171,7 +172,7 @@ void TestChecker::wrongTypes() {
     QCOMPARE(r[2].problems.size(), 1);
     QCOMPARE(r[2].problems[0].reason, QString("The media file is served as audio/mpeg, not "
                                               "audio/midi (the descriptor's Content-Type)."));
-    QVERIFY(r[2].problems[0].fix.contains("add \"audio/midi mid;\" to a types"));
+    QVERIFY(r[2].problems[0].fix.contains("default_type audio/midi; }"));
     QVERIFY(hasProblem(r[3], "served as image/jpeg, not image/png"));
     QVERIFY(r[3].problems[0].fix.contains(".png"));
     // A charset parameter still downloads, with a warning.

@@ -90,7 +90,7 @@ void TestCheckWindow::resultsAppear() {
     QString error;
     QVERIFY2(nginx.start("        include " + nginx.path() +
                              "/types.conf;\n"
-                             "        location /tones/bad.gcd { types { text/plain gcd; } }\n",
+                             "        location = /tones/bad.gcd { types { text/plain gcd; } }\n",
                          &error),
              qPrintable(error));
     QDir().mkpath(nginx.root() + "/tones");

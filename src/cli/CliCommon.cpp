@@ -120,6 +120,10 @@ bool parseArguments(QCommandLineParser& parser, const QString& subcommand,
         const qsizetype end = text.indexOf(QLatin1Char(' '), at + 7);
         if (at >= 0 && end > at)
             text.replace(at, end - at, usage + QLatin1Char(' ') + subcommand);
+        text += QStringLiteral(
+            "\nA file name without a folder is a file in the current folder. \"--\" ends the\n"
+            "options: each argument after it is taken as it stands, even one that begins\n"
+            "with \"-\" (tessavane-cli make -- --help.mid).\n");
         std::fputs(text.toLocal8Bit().constData(), stdout);
         *exitCode = kOk;
         return false;

@@ -2,6 +2,8 @@
 
 #include "engine/AppInfo.h"
 #include "engine/ContentTypes.h"
+#include "engine/MediaSniff.h"
+#include "engine/PathRules.h"
 #include "engine/ServerConfig.h"
 #include "net/Fetch.h"
 
@@ -64,6 +66,37 @@ QString servedAs(const QString& contentType) {
 QString plural(qint64 n, const char* one) {
     return QString::number(n) + QLatin1Char(' ') + QLatin1String(one) +
            (n == 1 ? QString() : QStringLiteral("s"));
+}
+
+// What to do when a media file's bytes are not what its descriptor says.
+QString mislabelledFix(const QString& found, const QString& expected, const QString& fileName) {
+    const QString name = fileName.isEmpty() ? QStringLiteral("the file") : fileName;
+    if (found == QLatin1String("html"))
+        return QStringLiteral("point Content-URL at the media file itself (the server answers "
+                              "with a web page there, perhaps an error or log-in page) and "
+                              "upload the file if it is missing");
+    const QString stem = QFileInfo(name).completeBaseName();
+    if (expected == QLatin1String("qcp"))
+        return QStringLiteral("convert ") + name + QStringLiteral(" to QCELP (ffmpeg -i ") + name +
+               QStringLiteral(" -ar 8000 -ac 1 ") + stem +
+               QStringLiteral(".wav, then tessavane-cli convert ") + stem +
+               QStringLiteral(".wav), upload ") + stem +
+               QStringLiteral(".qcp and make its descriptor again");
+    if (expected == QLatin1String("wbmp"))
+        return QStringLiteral("convert ") + name +
+               QStringLiteral(" to WBMP (ImageMagick: convert ") + name + QLatin1Char(' ') + stem +
+               QStringLiteral(".wbmp), upload ") + stem +
+               QStringLiteral(".wbmp and make its descriptor again");
+    for (const ContentType& t : contentTypes())
+        if (formatOfContentType(QLatin1String(t.mime)) == found)
+            return QStringLiteral("make the descriptor again from ") + name +
+                   QStringLiteral(" (its type is ") + QLatin1String(t.mime) +
+                   QStringLiteral("), or convert it to ") +
+                   formatDescription(expected).section(QLatin1Char(' '), 1, 1) +
+                   QStringLiteral(" and make the descriptor again");
+    return QStringLiteral("convert ") + name + QStringLiteral(" to ") +
+           formatDescription(expected).section(QLatin1Char(' '), 1, 1) +
+           QStringLiteral(", upload it and make its descriptor again");
 }
 
 } // namespace
@@ -207,22 +240,8 @@ private:
             return finish();
         // A phone sends Content-URL as it stands: a space or a quote breaks its request,
         // though the check itself (like a browser) could escape it.
-        QString unsafe;
-        for (const QChar c : contentUrl)
-            if ((c.unicode() <= 0x20 || c.unicode() == 0x7f ||
-                 QStringLiteral("\"<>\\^`{|}").contains(c)) &&
-                !unsafe.contains(c))
-                unsafe += c;
-        if (!unsafe.isEmpty())
-            problem(QStringLiteral("Content-URL \"") + contentUrl +
-                        QStringLiteral("\" holds characters a phone cannot send in a request (") +
-                        (unsafe.contains(QLatin1Char(' '))
-                             ? QStringLiteral("a space")
-                             : QStringLiteral("\"") + unsafe + QLatin1Char('"')) +
-                        QStringLiteral(")."),
-                    QStringLiteral("give the media file a name without them (or write each as "
-                                   "%XX in Content-URL, a space as %20) and make the descriptor "
-                                   "again"));
+        for (const UrlFinding& u : result.report.urlFindings)
+            problem(u.reason, u.fix);
         const QUrl media(contentUrl, QUrl::TolerantMode);
         if (!media.isValid() || media.isRelative() || media.host().isEmpty() ||
             (media.scheme() != QLatin1String("http") && media.scheme() != QLatin1String("https"))) {
@@ -274,7 +293,15 @@ private:
         for (const ContentType& t : contentTypes())
             knownType = knownType || type == QLatin1String(t.mime);
         const QString mime = mimeOf(f.info.contentType);
-        if (knownType && mime != type)
+        // Bytes of another format: no server line makes the phone play them.
+        const QString expected = formatOfContentType(type);
+        result.mediaFormat = sniffFormat(fetch_->head);
+        if (!expected.isEmpty() && !result.mediaFormat.isEmpty() && result.mediaFormat != expected)
+            problem(what + QStringLiteral(" is ") + formatDescription(result.mediaFormat) +
+                        QStringLiteral(" by its first bytes, not ") + type +
+                        QStringLiteral(" (the descriptor's Content-Type)."),
+                    mislabelledFix(result.mediaFormat, expected, f.info.finalUrl.fileName()));
+        else if (knownType && mime != type)
             problem(what + servedAs(f.info.contentType) + type +
                         QStringLiteral(" (the descriptor's Content-Type)."),
                     typeFix(extensionFor(f.info.finalUrl, type), type,
@@ -405,7 +432,7 @@ QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QS
         dir.entryList({QStringLiteral("*.gcd")}, QDir::Files | QDir::Readable, QDir::Name);
     for (const QString& name : names) {
         QUrl url = base;
-        url.setPath(base.path() + name, QUrl::DecodedMode);
+        url.setPath(base.path(QUrl::FullyEncoded) + urlPathSegment(name), QUrl::TolerantMode);
         urls.append(url);
     }
     return urls;
@@ -455,8 +482,12 @@ QJsonObject toJson(const CheckResult& r) {
         }
         o.insert(QStringLiteral("descriptor"), d);
     }
-    if (r.media.fetched)
-        o.insert(QStringLiteral("media"), fetchJson(r.media));
+    if (r.media.fetched) {
+        QJsonObject m = fetchJson(r.media);
+        if (!r.mediaFormat.isEmpty())
+            m.insert(QStringLiteral("format"), r.mediaFormat);
+        o.insert(QStringLiteral("media"), m);
+    }
     return o;
 }
 

@@ -58,6 +58,7 @@ struct CheckResult {
     DescriptorReport report;
     bool readDescriptor = false;
     FetchInfo media;
+    QString mediaFormat; // the media's format by its first bytes (sniffFormat); may be empty
     QList<Finding> problems;
     QList<Finding> warnings;
 

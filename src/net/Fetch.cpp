@@ -1,5 +1,7 @@
 #include "net/Fetch.h"
 
+#include "engine/MediaSniff.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -61,6 +63,7 @@ void Fetch::request(const QUrl& url) {
     info.bytes = 0;
     info.capped = false;
     body.clear();
+    head.clear();
     discarded_ = 0;
     headersSeen_ = false;
 
@@ -161,6 +164,8 @@ void Fetch::onReadyRead() {
         info.bytes += chunk.size();
         if (keepBody_)
             body += chunk;
+        if (head.size() < kSniffBytes)
+            head += chunk.left(kSniffBytes - head.size());
         if (info.bytes >= cap_) {
             info.capped = true;
             drop();

@@ -31,6 +31,8 @@ public:
 
     FetchInfo info;
     QByteArray body;
+    // The body's first kSniffBytes, kept even when the body is not: they tell its format.
+    QByteArray head;
     End end = End::Answered;
 
 private:

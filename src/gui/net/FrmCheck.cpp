@@ -90,6 +90,8 @@ FrmCheck::FrmCheck() : checker_(new net::Checker({}, this)) {
     connect(cmndCopy, &QPushButton::clicked, this, &FrmCheck::cmndCopy_Click);
     connect(txtCheckURL, &QLineEdit::returnPressed, this, &FrmCheck::cmndCheck_Click);
     connect(cboServer, &QComboBox::currentIndexChanged, this, &FrmCheck::cboServer_Change);
+    // A server the user picks stays; until then the one that answered is shown.
+    connect(cboServer, &QComboBox::activated, this, [this] { serverPicked_ = true; });
     cboServer_Change();
 }
 
@@ -173,6 +175,15 @@ void FrmCheck::onResult(int index, const net::CheckResult& result) {
     item->setText(net::summaryLine(result));
     item->setForeground(result.downloads() ? OkColour : FailColour);
     item->setToolTip(net::describe(result).join(QLatin1Char('\n')));
+    if (serverPicked_)
+        return;
+    for (const net::FetchInfo* f : {&result.media, &result.descriptor})
+        if (const std::optional<WebServer> server = webServerFromHeader(f->server)) {
+            for (int i = 0; i < cboServer->count(); ++i)
+                if (webServerNamed(cboServer->itemText(i)) == server)
+                    cboServer->setCurrentIndex(i);
+            return;
+        }
 }
 
 void FrmCheck::onFinished() {

@@ -59,6 +59,7 @@ private:
 
     net::Checker* checker_;
     int total_ = 0;
+    bool serverPicked_ = false; // the user chose a server in cboServer
     int passed_ = 0;
     int checked_ = 0;
 };
