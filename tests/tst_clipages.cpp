@@ -6,11 +6,14 @@
 
 #include "engine/Descriptor.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 #include <QtEndian>
+#include <memory>
 
 using namespace tess;
 using namespace tess::test;
@@ -79,11 +82,13 @@ void TestCliPages::browserWalksEveryLinkToAPassingDescriptor() {
     const Run printed = cli({"server-config", "nginx"});
     QCOMPARE(printed.status, 0);
     put(nginx.path() + "/phone-types.conf", printed.out.toUtf8());
-    QString lines = "        location /wap/ { include " + nginx.path() + "/phone-types.conf; }\n";
-    // Until the server lines carry the page types.
-    if (!printed.out.contains("xhtml"))
-        lines += "        location ~ \\.xhtml$ { types { application/xhtml+xml xhtml; } }\n"
-                 "        location ~ \\.wml$ { types { text/vnd.wap.wml wml; } }\n";
+    // The server lines as printed: types and the index picked by Accept. Chromium
+    // renders XHTML only as application/xhtml+xml, not as the WAP type phones get.
+    const QString lines = "        location /wap/ {\n"
+                          "            location ~ \\.xhtml$ { types { } default_type "
+                          "application/xhtml+xml; }\n"
+                          "            include " +
+                          nginx.path() + "/phone-types.conf;\n        }\n";
     QString error;
     QVERIFY2(nginx.start(lines, &error), qPrintable(error));
 
@@ -116,7 +121,8 @@ void TestCliPages::browserWalksEveryLinkToAPassingDescriptor() {
 
     // The browser walks the XHTML pages by Next; every other link is a descriptor.
     QTemporaryDir profile;
-    QUrl page = nginx.url("/wap/index.xhtml");
+    // The folder's address: the browser, which reads XHTML, gets index.xhtml.
+    QUrl page = nginx.url("/wap/");
     QList<QUrl> descriptors;
     int pages = 0;
     const QRegularExpression anchor("<a href=\"([^\"]*)\">([^<]*)</a>");
@@ -128,7 +134,8 @@ void TestCliPages::browserWalksEveryLinkToAPassingDescriptor() {
         QUrl next;
         for (auto it = anchor.globalMatch(QString::fromUtf8(dom.out)); it.hasNext();) {
             const QRegularExpressionMatch a = it.next();
-            const QUrl target = page.resolved(QUrl(a.captured(1).replace("&amp;", "&")));
+            const QUrl target =
+                nginx.url("/wap/").resolved(QUrl(a.captured(1).replace("&amp;", "&")));
             if (a.captured(2) == "Next")
                 next = target;
             else if (a.captured(2) != "Previous")
@@ -151,6 +158,16 @@ void TestCliPages::browserWalksEveryLinkToAPassingDescriptor() {
     const Run checked = cli(check);
     QVERIFY2(checked.status == 0, qPrintable(checked.out + checked.err));
     QVERIFY(checked.out.endsWith("30 of 30 descriptors would download.\n"));
+
+    // A WML-only browser (UP.Browser 4) at the same address gets the deck.
+    QNetworkAccessManager nam;
+    QNetworkRequest request(nginx.url("/wap/"));
+    request.setRawHeader("Accept", "text/vnd.wap.wml, image/vnd.wap.wbmp, */*;q=0.1");
+    std::unique_ptr<QNetworkReply> reply(nam.get(request));
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
+    QCOMPARE(reply->header(QNetworkRequest::ContentTypeHeader).toString(),
+             QString("text/vnd.wap.wml"));
+    QCOMPARE(reply->readAll(), slurpFile(wap + "/index.wml"));
 
     // What the phone's screen shows, for the docs.
     const QString shot = QStringLiteral(TESS_TEST_OUTPUT) + "/pages-index.png";
