@@ -2,6 +2,7 @@
 
 #include "engine/DescriptorReader.h"
 #include "engine/FileOps.h"
+#include "engine/PathRules.h"
 #include "media/Markup.h"
 
 #include <QDir>
@@ -82,8 +83,8 @@ QList<Node> itemLines(const QList<PageItem>& items, qsizetype from, qsizetype co
     QList<Node> out;
     for (qsizetype i = from; i < from + count; ++i) {
         const PageItem& item = items[i];
-        out << link(pathSegmentEncoded(item.fileName), shownName(item))
-            << Node::textNode(QLatin1Char(' ') + item.kind + QStringLiteral(", ") +
+        out << link(urlPathSegment(item.fileName), shownName(item))
+            << Node::textNode(QStringLiteral(", ") + item.kind + QLatin1Char(' ') +
                               kbText(item.bytes));
         if (i + 1 < from + count)
             out << br();
@@ -198,10 +199,6 @@ bool madeByUs(const QString& path) {
 }
 
 } // namespace
-
-QString pathSegmentEncoded(const QString& fileName) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(fileName));
-}
 
 qint64 wmlPageLimit(const PhoneProfile& phone) {
     return phone.markup == QLatin1String("wml") && phone.maxPageBytes > 0 ? phone.maxPageBytes

@@ -71,8 +71,4 @@ qint64 xhtmlPageLimit(const PhoneProfile& phone);
 // The text every page holds so that a later run knows the page as its own.
 extern const char kPagesMark[];
 
-// A file name as one path segment of a URL: all but unreserved characters as %XX
-// of their UTF-8 bytes.
-QString pathSegmentEncoded(const QString& fileName);
-
 } // namespace tess::media

@@ -61,6 +61,7 @@ public:
     void Image1_Click();
     void mnuAbout_Click();
     void mnuCheck_Click();
+    void mnuPages_Click();
     void mnuexit_Click();
 
     // Controls.
@@ -109,6 +110,7 @@ public:
     QAction* mnuexit;
     QMenu* mnuTools;
     QAction* mnuCheck;
+    QAction* mnuPages;
     QAction* mnuAbout;
 
 protected:

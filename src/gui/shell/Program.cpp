@@ -7,6 +7,7 @@
 #include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
 #include "net/FrmCheck.h"
+#include "pages/FrmPages.h"
 #include "shell/Form1.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -101,6 +102,9 @@ frmAbout* Program::frmAboutWindow() {
 }
 FrmCheck* Program::frmCheck() {
     return use<FrmCheck>();
+}
+FrmPages* Program::frmPages() {
+    return use<FrmPages>();
 }
 
 void Program::unload(QWidget* window) {
