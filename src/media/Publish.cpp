@@ -962,15 +962,21 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
     QDir(o.webDir).rmdir(QLatin1String(kWorkFolderName));
     clearWorkFolder(o.webDir);
 
-    PagesOptions pages;
-    pages.servedAt = o.baseUrl;
-    pages.title = o.title;
-    pages.phone = o.phone;
-    const PagesResult written = writePages(o.webDir, pages);
-    if (!written.ok)
-        w.problems << written.reason;
-    else if (!written.entryUrl.isEmpty())
-        w.entryUrl = written.entryUrl;
+    // Pages only when the list of items or the site's options moved: a touched source
+    // changes the manifest alone.
+    const bool optionsMoved =
+        plan.oldManifest.value(QStringLiteral("options")).toObject() != optionsJson(o);
+    if (w.written > 0 || !removals.isEmpty() || optionsMoved || !plan.hadManifest) {
+        PagesOptions pages;
+        pages.servedAt = o.baseUrl;
+        pages.title = o.title;
+        pages.phone = o.phone;
+        const PagesResult written = writePages(o.webDir, pages);
+        if (!written.ok)
+            w.problems << written.reason;
+        else if (!written.entryUrl.isEmpty())
+            w.entryUrl = written.entryUrl;
+    }
 
     const std::pair<const char*, WebServer> server[] = {{kHtaccessName, WebServer::Apache},
                                                         {kNginxIncludeName, WebServer::Nginx}};
