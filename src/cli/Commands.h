@@ -15,6 +15,7 @@ int phonesMain(const QStringList& arguments);
 int pagesMain(const QStringList& arguments);
 int publishMain(const QStringList& arguments);
 int fitMain(const QStringList& arguments);
+int inspectMain(const QStringList& arguments);
 
 struct Subcommand {
     const char* name;

@@ -23,6 +23,7 @@ const Subcommand kSubcommands[] = {
     {"fit", "make phone-ready copies of pictures (size, colours, format, byte cap)", fitMain},
     {"publish", "publish a folder of sounds and pictures as a site a phone downloads from",
      publishMain},
+    {"inspect", "say what media files really are and what a phone will make of them", inspectMain},
     {"phones", "list the phone profiles media is judged by", phonesMain},
 };
 

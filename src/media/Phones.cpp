@@ -53,14 +53,15 @@ int lineAt(const QByteArray& text, qint64 offset) {
     return 1 + int(std::count(text.constBegin(), text.constBegin() + offset, '\n'));
 }
 
-// Where each object of the top-level "phones" array (or of a top-level array) opens,
+// Where each element of the top-level "phones" array (or of a top-level array) begins,
 // so a fault in an entry names its line. The text has already parsed as JSON.
 QList<qint64> entryOffsets(const QByteArray& text) {
     QList<qint64> offsets;
     int depth = 0;
+    int listDepth = -1; // the depth inside the list of phones, once it opened
     bool inString = false;
     bool escaped = false;
-    bool rootIsArray = false;
+    bool expect = false; // the next value begins an element
     QByteArray lastString;
     QByteArray keyAtRoot; // the key whose value is being read at depth 1
     qint64 stringStart = 0;
@@ -77,6 +78,12 @@ QList<qint64> entryOffsets(const QByteArray& text) {
             }
             continue;
         }
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            continue;
+        if (expect && c != ']') {
+            offsets.append(i);
+            expect = false;
+        }
         switch (c) {
         case '"':
             inString = true;
@@ -86,14 +93,18 @@ QList<qint64> entryOffsets(const QByteArray& text) {
             if (depth == 1)
                 keyAtRoot = lastString;
             break;
-        case '{':
+        case ',':
+            if (depth == listDepth)
+                expect = true;
+            break;
         case '[':
-            if (depth == 0 && c == '[')
-                rootIsArray = true;
-            if (c == '{' && depth == 1 && rootIsArray)
-                offsets.append(i);
-            else if (c == '{' && depth == 2 && !rootIsArray && keyAtRoot == "phones")
-                offsets.append(i);
+            ++depth;
+            if (listDepth < 0 && (depth == 1 || (depth == 2 && keyAtRoot == "phones"))) {
+                listDepth = depth;
+                expect = true;
+            }
+            break;
+        case '{':
             ++depth;
             break;
         case '}':
