@@ -26,6 +26,8 @@ constexpr double kMaxSourcePixels = 1.0e9;
 constexpr int kMaxSide = 200000;
 // No phone screen comes near this; a user's profile with more is a typing error.
 constexpr int kMaxScreenSide = 4096;
+// libimagequant's effort (1-10): beyond 7 it costs time for no gain one can see at phone size.
+constexpr int kQuantiseEffort = 7;
 
 // Loaders for the formats users' pictures come in; nothing that runs an outside program or
 // parses documents.
@@ -401,35 +403,42 @@ FitResult fitPicture(const QString& source, const QString& target, const PhonePr
                                         scaled.size.height(), 3, VIPS_FORMAT_UCHAR)
                     .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
             if (options.format == QLatin1String("png")) {
-                // Lower quantiser quality means fewer colours; dithering costs bytes, so it
-                // goes last. Each try quantises a phone-sized picture: milliseconds.
-                static const int qualities[] = {100, 80, 60, 45, 30, 20, 12, 6, 2, 0};
-                for (const double dither : {1.0, 0.0}) {
-                    for (const int q : qualities) {
-                        const QByteArray png =
-                            criticalChunksOnly(bufferOf(img, ".png",
-                                                        VImage::option()
-                                                            ->set("palette", true)
-                                                            ->set("Q", q)
-                                                            ->set("dither", dither)
-                                                            ->set("bitdepth", 8)
-                                                            ->set("effort", 10)
-                                                            ->set("compression", 9)
-                                                            ->set("interlace", false)
-                                                            ->set("strip", true)));
-                        if (png.isEmpty())
-                            throw VError("the PNG writer gave a damaged file");
-                        if (smallest < 0 || png.size() < smallest)
-                            smallest = png.size();
-                        if (fits(png)) {
-                            bytes = png;
-                            result.quality = q;
-                            result.colours = paletteColours(png);
-                            break;
-                        }
+                const auto encode = [&](int q, double dither) {
+                    const QByteArray png =
+                        criticalChunksOnly(bufferOf(img, ".png",
+                                                    VImage::option()
+                                                        ->set("palette", true)
+                                                        ->set("Q", q)
+                                                        ->set("dither", dither)
+                                                        ->set("bitdepth", 8)
+                                                        ->set("effort", kQuantiseEffort)
+                                                        ->set("compression", 9)
+                                                        ->set("interlace", false)
+                                                        ->set("strip", true)));
+                    if (png.isEmpty())
+                        throw VError("the PNG writer gave a damaged file");
+                    if (smallest < 0 || png.size() < smallest)
+                        smallest = png.size();
+                    if (fits(png) && (bytes.isEmpty() || q > result.quality)) {
+                        bytes = png;
+                        result.quality = q;
+                        result.colours = paletteColours(png);
                     }
-                    if (!bytes.isEmpty())
-                        break;
+                    return fits(png);
+                };
+                // Lower quantiser quality means fewer colours and fewer bytes (nearly always):
+                // halving the range finds the best quality that fits in a few tries.
+                // The fewest colours, undithered, is the smallest there is: when even that is
+                // too large, nothing will fit.
+                if (!encode(100, 1.0) && encode(0, 0.0)) {
+                    int low = 0, high = 99;
+                    while (low <= high) {
+                        const int q = (low + high) / 2;
+                        if (encode(q, 1.0))
+                            low = q + 1;
+                        else
+                            high = q - 1;
+                    }
                 }
             } else {
                 for (int q = 90; q >= 5 && bytes.isEmpty(); q -= (q > 50 ? 10 : 5)) {
