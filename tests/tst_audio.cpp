@@ -145,7 +145,9 @@ bool TestAudio::isRunInput(const QString& arg) const {
 void TestAudio::windowControls() {
     FrmConvert* w = fx->program->frmConvert();
     QCOMPARE(w->windowTitle(), QStringLiteral("Tessavane: Audio Conversion"));
-    QCOMPARE(w->size(), QSize(360, 162));
+    // The frame as it was, the ringtone panel below it.
+    QCOMPARE(w->size(), QSize(360, 266));
+    QVERIFY(w->grpRingtone->geometry().top() >= w->Frame1->geometry().bottom());
     QVERIFY(w->minimumSize() != w->maximumSize()); // sizable
     QCOMPARE(w->Frame1->title(), QStringLiteral("Convert WAV to QCP Audio File"));
     QCOMPARE(w->Label1->text(), QStringLiteral("WAV File To Convert:"));
@@ -168,7 +170,7 @@ void TestAudio::windowControls() {
     }
     for (QPushButton* b : {w->Command1, w->Command2, w->Command3})
         QVERIFY(!b->autoDefault() && !b->isDefault());
-    // Tab order: path box, browse, Cancel, Convert WAV, then round again.
+    // Tab order: path box, browse, Cancel, Convert WAV, the panel, then round again.
     QList<QWidget*> order;
     QWidget* at = w->txtwav;
     do {
@@ -176,7 +178,8 @@ void TestAudio::windowControls() {
             order.append(at);
         at = at->nextInFocusChain();
     } while (at != w->txtwav);
-    QCOMPARE(order, (QList<QWidget*>{w->txtwav, w->Command1, w->Command3, w->Command2}));
+    QCOMPARE(order, (QList<QWidget*>{w->txtwav, w->Command1, w->Command3, w->Command2,
+                                     w->chkNormalize, w->spnStart, w->spnMaxSeconds, w->cmdPlay}));
 }
 
 void TestAudio::openedFromMainWindow() {
@@ -196,7 +199,9 @@ void TestAudio::browse() {
     const QStringList before = logLines(f);
     FileDialog::setNextCancel();
     click(w->Command1);
-    QCOMPARE(FileDialog::lastFilter(), QStringLiteral("WAV (*.wav)|*.wav|"));
+    // The WAV entry first and as it was, then every sound FFmpeg decodes.
+    QVERIFY(FileDialog::lastFilter().startsWith(QStringLiteral("WAV (*.wav)|*.wav|All audio files|")));
+    QVERIFY(FileDialog::lastFilter().contains(QStringLiteral("*.mp3;")));
     QCOMPARE(w->txtwav->text(), QStringLiteral("typed"));
     QCOMPARE(logLines(f), before);
 
