@@ -210,6 +210,9 @@ private:
         // soxr at 28 bits: its very high quality, as pvconv resamples WAV files.
         av_opt_set(swr_, "resampler", "soxr", 0);
         av_opt_set_int(swr_, "precision", 28, 0);
+        // Channels are mixed with coefficients summing to 1 (stereo: the mean, as pvconv
+        // mixes a WAV file), so the level of a sound in every channel stays.
+        av_opt_set_double(swr_, "rematrix_maxval", 1.0, 0);
         if ((r = swr_init(swr_)) < 0)
             return fail(r);
         inRate_ = f->sample_rate;
