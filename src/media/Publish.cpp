@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
@@ -657,8 +658,19 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
             plan.items.append(item);
             continue;
         }
-        if (steps.inspect)
-            item.findings << steps.inspect(path, o.phone);
+        // What is copied goes as it is: the phone's view of it decides.
+        if (steps.inspect && item.how == QLatin1String("copy")) {
+            const QStringList found = steps.inspect(path, o.phone);
+            item.findings << found;
+            const QStringList refused =
+                found.filter(QRegularExpression(QStringLiteral("^refuse: ")));
+            if (!refused.isEmpty()) {
+                item.kind = QStringLiteral("skip");
+                item.reason = refused.join(QStringLiteral("; "));
+                plan.items.append(item);
+                continue;
+            }
+        }
         item.action = Action::Make;
         item.reason = old.isEmpty()   ? QStringLiteral("new")
                       : !oldUsable    ? QStringLiteral("options changed")

@@ -1,5 +1,6 @@
 // The media steps publish drives, as this build has them.
 #include "media/Fit.h"
+#include "media/Inspect.h"
 #include "media/Publish.h"
 #include "media/Sound.h"
 
@@ -19,6 +20,18 @@ MediaSteps defaultMediaSteps(const QString& pvconvPath) {
         options.format = format;
         const FitResult r = fitPicture(source, target, phone, options);
         return StepResult{r.ok, r.reason};
+    };
+    steps.inspect = [](const QString& path, const PhoneProfile& phone) {
+        QStringList lines;
+        for (const Finding& f : inspectFile(path, phone).findings) {
+            const char* level = f.severity == Severity::Refuse ? "refuse: "
+                                : f.severity == Severity::May  ? "may: "
+                                                               : "hint: ";
+            lines << QLatin1String(level) + f.what +
+                         (f.fix.isEmpty() ? QString()
+                                          : QStringLiteral(" (") + f.fix + QLatin1Char(')'));
+        }
+        return lines;
     };
     return steps;
 }
