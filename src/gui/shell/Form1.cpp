@@ -17,6 +17,7 @@
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
+#include "publish/FrmPublish.h"
 #include "shell/frmAbout.h"
 
 #include <QAction>
@@ -232,6 +233,9 @@ void Form1::buildMenu() {
     mnuCheck = mnuTools->addAction(QStringLiteral("Check on Server..."));
     mnuCheck->setObjectName(QStringLiteral("mnuCheck"));
     connect(mnuCheck, &QAction::triggered, this, &Form1::mnuCheck_Click);
+    mnuPublish = mnuTools->addAction(QStringLiteral("Publish Folder..."));
+    mnuPublish->setObjectName(QStringLiteral("mnuPublish"));
+    connect(mnuPublish, &QAction::triggered, this, &Form1::mnuPublish_Click);
     mnuPages = mnuTools->addAction(QStringLiteral("Make Download Pages..."));
     mnuPages->setObjectName(QStringLiteral("mnuPages"));
     connect(mnuPages, &QAction::triggered, this, &Form1::mnuPages_Click);
@@ -394,6 +398,10 @@ void Form1::mnuCheck_Click() {
 
 void Form1::mnuPages_Click() {
     showWindow(Program::get().frmPages());
+}
+
+void Form1::mnuPublish_Click() {
+    showWindow(Program::get().frmPublish());
 }
 
 void Form1::mnuexit_Click() {

@@ -62,6 +62,7 @@ public:
     void mnuAbout_Click();
     void mnuCheck_Click();
     void mnuPages_Click();
+    void mnuPublish_Click();
     void mnuexit_Click();
 
     // Controls.
@@ -111,6 +112,7 @@ public:
     QMenu* mnuTools;
     QAction* mnuCheck;
     QAction* mnuPages;
+    QAction* mnuPublish;
     QAction* mnuAbout;
 
 protected:

@@ -8,6 +8,7 @@
 #include "core/FrmGetURL.h"
 #include "net/FrmCheck.h"
 #include "pages/FrmPages.h"
+#include "publish/FrmPublish.h"
 #include "shell/Form1.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -105,6 +106,10 @@ FrmCheck* Program::frmCheck() {
 }
 FrmPages* Program::frmPages() {
     return use<FrmPages>();
+}
+
+FrmPublish* Program::frmPublish() {
+    return use<FrmPublish>();
 }
 
 void Program::unload(QWidget* window) {

@@ -21,6 +21,7 @@ class frmSplash;
 class frmAbout;
 class FrmCheck;
 class FrmPages;
+class FrmPublish;
 
 // Owns the session's values and its single-instance windows. A window is created
 // hidden on first use, its Form_Load runs before the use completes; unloading
@@ -48,6 +49,7 @@ public:
     frmAbout* frmAboutWindow();
     FrmCheck* frmCheck();
     FrmPages* frmPages();
+    FrmPublish* frmPublish();
 
     // Whether the window exists, without creating it.
     template <class W> bool exists() const {
