@@ -21,9 +21,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tess::media {
 
@@ -126,24 +130,35 @@ struct Entry {
     QString skip; // why it is not looked at
 };
 
-// Walks dir, never through a link, leaving out the folder skipDir.
-void walk(const QString& root, const QString& rel, const QString& skipDir, int depth,
+// Walks the folder open at dirFd (taken over and closed), never through a link: each
+// folder below is opened relative to its parent with O_NOFOLLOW. skipDir is left out.
+void walk(int dirFd, const QString& root, const QString& rel, const QString& skipDir, int depth,
           QList<Entry>* out) {
-    const QString dirPath = rel.isEmpty() ? root : root + QLatin1Char('/') + rel;
-    QDir dir(dirPath);
-    const QStringList names = dir.entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& name : names) {
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* d = ::readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
+            names.emplace_back(d->d_name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const QByteArray& raw : names) {
+        const QString name = QFile::decodeName(raw);
         const QString childRel = rel.isEmpty() ? name : rel + QLatin1Char('/') + name;
-        const QString path = root + QLatin1Char('/') + childRel;
-        struct stat st {};
         Entry e;
         e.rel = childRel;
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
-            // A name the system gave in bytes that are no UTF-8 does not come back.
-            e.skip = name.contains(QChar::ReplacementCharacter)
-                         ? QStringLiteral("the file name is not valid UTF-8")
-                         : QString::fromLocal8Bit(std::strerror(errno));
+        // A name in bytes that are no UTF-8 would not lead back to its file.
+        if (QFile::encodeName(name) != raw) {
+            e.skip = QStringLiteral("the file name is not valid UTF-8");
+            out->append(e);
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), raw.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            e.skip = QString::fromLocal8Bit(std::strerror(errno));
             out->append(e);
             continue;
         }
@@ -151,14 +166,21 @@ void walk(const QString& root, const QString& rel, const QString& skipDir, int d
             e.skip = QStringLiteral("a link: links are not followed");
             out->append(e);
         } else if (S_ISDIR(st.st_mode)) {
-            if (path == skipDir)
+            if (root + QLatin1Char('/') + childRel == skipDir)
                 continue;
             if (depth >= kMaxDepth) {
                 e.skip = QStringLiteral("folders nested too deep");
                 out->append(e);
                 continue;
             }
-            walk(root, childRel, skipDir, depth + 1, out);
+            const int child = ::openat(::dirfd(dir), raw.constData(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0) {
+                e.skip = QString::fromLocal8Bit(std::strerror(errno));
+                out->append(e);
+                continue;
+            }
+            walk(child, root, childRel, skipDir, depth + 1, out);
         } else if (S_ISREG(st.st_mode)) {
             e.size = qint64(st.st_size);
             e.mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
@@ -168,6 +190,20 @@ void walk(const QString& root, const QString& rel, const QString& skipDir, int d
             out->append(e);
         }
     }
+    ::closedir(dir);
+}
+
+// The names of what is in a folder besides folders, without looking at each file.
+QSet<QString> namesIn(const QString& folder) {
+    QSet<QString> names;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent* d = ::readdir(dir))
+        if (d->d_type != DT_DIR)
+            names.insert(QFile::decodeName(d->d_name));
+    ::closedir(dir);
+    return names;
 }
 
 QString extensionFor(const QString& outFormat) {
@@ -505,17 +541,9 @@ bool Plan::changes() const {
     if (oldManifest.value(QStringLiteral("options")).toObject() != opts)
         return true;
     // A source touched but not changed: only its times in the manifest move.
-    const QJsonObject old = oldManifest.value(QStringLiteral("items")).toObject();
-    int published = 0;
-    for (const PlanItem& i : items) {
-        if (i.action != Action::Keep)
-            continue;
-        ++published;
-        const QJsonObject e = old.value(i.source).toObject();
-        if (qint64(e.value(QStringLiteral("mtime")).toDouble()) != i.mtimeMs)
-            return true;
-    }
-    return published != old.size();
+    const qsizetype kept = std::count_if(
+        items.begin(), items.end(), [](const PlanItem& i) { return i.action == Action::Keep; });
+    return touched || kept != oldManifest.value(QStringLiteral("items")).toObject().size();
 }
 
 Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
@@ -556,20 +584,30 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     const QJsonObject oldItems = plan.oldManifest.value(QStringLiteral("items")).toObject();
 
     // What lies in WEBDIR, and which of it is ours.
-    QSet<QString> present;
-    for (const QString& n :
-         QDir(o.webDir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks))
-        present.insert(n);
-    QSet<QString> ours;
-    for (auto it = oldItems.begin(); it != oldItems.end(); ++it)
-        for (const QString& f : outputsOf(it.value().toObject()))
-            ours.insert(f);
+    const QSet<QString> present = namesIn(o.webDir);
+    // Made only when a new name is looked for: an unchanged site never needs it.
+    std::optional<QSet<QString>> ours;
     auto foreign = [&](const QString& file) {
-        return present.contains(file) && !ours.contains(file);
+        if (!present.contains(file))
+            return false;
+        if (!ours) {
+            ours.emplace();
+            for (auto it = oldItems.begin(); it != oldItems.end(); ++it)
+                for (const QString& f : outputsOf(it.value().toObject()))
+                    ours->insert(f);
+        }
+        return !ours->contains(file);
     };
 
     QList<Entry> entries;
-    walk(o.source, QString(), o.webDir, 0, &entries);
+    const int top =
+        ::open(QFile::encodeName(o.source).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) {
+        plan.problem =
+            o.source + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return plan;
+    }
+    walk(top, o.source, QString(), o.webDir, 0, &entries);
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.rel < b.rel; });
 
@@ -639,6 +677,7 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
         if (oldUsable && outputsThere &&
             old.value(QStringLiteral("sha256")).toString() == item.hash) {
             // Touched, not changed: the outputs stand.
+            plan.touched = true;
             const QString hash = item.hash;
             takeOld();
             item.hash = hash;
@@ -901,17 +940,20 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
         PlanItem& item = plan.items[i];
         if (item.action == Action::Skip)
             continue;
-        QJsonObject entry{{QStringLiteral("size"), double(item.size)},
-                          {QStringLiteral("mtime"), double(item.mtimeMs)},
-                          {QStringLiteral("sha256"), item.hash},
-                          {QStringLiteral("options"), plan.optionsDigest},
-                          {QStringLiteral("profile"), o.phone.id},
-                          {QStringLiteral("format"), item.format},
-                          {QStringLiteral("kind"), item.kind},
-                          {QStringLiteral("how"), item.how},
-                          {QStringLiteral("outFormat"), item.outFormat},
-                          {QStringLiteral("stem"), item.stem},
-                          {QStringLiteral("findings"), QJsonArray::fromStringList(item.findings)}};
+        QJsonObject entry{
+            {QStringLiteral("size"), double(item.size)},
+            {QStringLiteral("mtime"), double(item.mtimeMs)},
+            {QStringLiteral("sha256"), item.hash},
+            {QStringLiteral("options"), plan.optionsDigest},
+            {QStringLiteral("profile"), o.phone.id},
+            {QStringLiteral("format"), item.format},
+            {QStringLiteral("kind"), item.kind},
+            {QStringLiteral("how"), item.how},
+            {QStringLiteral("outFormat"), item.outFormat},
+            {QStringLiteral("stem"), item.stem},
+        };
+        if (!item.findings.isEmpty())
+            entry.insert(QStringLiteral("findings"), QJsonArray::fromStringList(item.findings));
         if (item.action == Action::Keep) {
             QJsonObject old = oldItems.value(item.source).toObject();
             entry.insert(QStringLiteral("outputs"), old.value(QStringLiteral("outputs")));
@@ -1010,7 +1052,7 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
                          {QStringLiteral("items"), items}};
     const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
     const FileResult saved =
-        writeIfChanged(manifestPath, QJsonDocument(manifest).toJson(QJsonDocument::Indented));
+        writeIfChanged(manifestPath, QJsonDocument(manifest).toJson(QJsonDocument::Compact));
     if (!saved)
         w.problems << manifestPath + QStringLiteral(": ") + saved.reason;
     w.ok = w.problems.isEmpty();

@@ -115,7 +115,8 @@ struct Plan {
     QStringList leftAlone;   // outputs someone else changed: neither removed nor replaced
     QJsonObject oldManifest;
     bool hadManifest = false;
-    QString problem; // when set, nothing may run: "<path>: <reason>"
+    bool touched = false; // a source's time moved, its bytes did not
+    QString problem;      // when set, nothing may run: "<path>: <reason>"
     int toMake() const;
     bool changes() const; // anything to make or remove, or the options changed
 };
