@@ -91,6 +91,7 @@ private Q_SLOTS:
     void mislabelledMediaByItsBytes();
     void redirectChains();
     void bigFilesAreCapped();
+    void mediaJudgedFromItsFirstBytes();
     void brokenDescriptorsAndUrls();
     void silentServerTimesOut();
     void parallelLimitAndCancel();
@@ -334,6 +335,44 @@ void TestChecker::bigFilesAreCapped() {
     QVERIFY(r[1].media.bytes <= 11);
 }
 
+void TestChecker::mediaJudgedFromItsFirstBytes() {
+    // A 3 MB media file of its stated size: the judge gets its first bytes only, up to
+    // the limit asked, and the whole size; its findings join the result.
+    QByteArray media(3 * 1024 * 1024, 'q');
+    media.replace(0, 4, "MThd");
+    const QUrl url = publish("right", "judged", 0, media);
+    CheckOptions options;
+    options.mediaHeadBytes = 100000;
+    QByteArray seenHead;
+    qint64 seenSize = -1;
+    QString seenName;
+    options.judgeMedia = [&](const QByteArray& head, qint64 size, const QString& name,
+                             const QString&) {
+        seenHead = head;
+        seenSize = size;
+        seenName = name;
+        return MediaVerdict{"midi sound", {{"refuse", "a broken midi", "save it again"}}};
+    };
+    const QList<CheckResult> r = runCheck({url}, options);
+    QVERIFY2(r[0].downloads(), qPrintable(reasons(r[0])));
+    QCOMPARE(seenHead, media.left(100000));
+    QCOMPARE(seenSize, media.size());
+    QCOMPARE(seenName, QString("judged.mid"));
+    QVERIFY(r[0].judgedMedia);
+    QVERIFY(!r[0].plays());
+    QVERIFY(describe(r[0]).contains("  refuse: a broken midi"));
+    QVERIFY(describe(r[0]).contains("  media is: midi sound"));
+    QCOMPARE(summaryLine(r[0]),
+             QString("judged.gcd: downloads, but the phone will not take it: a broken midi. "
+                     "Fix: save it again"));
+    QCOMPARE(toJson(r[0])["plays"].toBool(), false);
+    // Without a judge nothing is judged and nothing more is kept.
+    const QList<CheckResult> plain = runCheck({url});
+    QVERIFY(!plain[0].judgedMedia);
+    QVERIFY(plain[0].plays());
+    QVERIFY(!toJson(plain[0]).contains("plays"));
+}
+
 void TestChecker::brokenDescriptorsAndUrls() {
     DescriptorFields f{"audio/midi", "rel", "1", "V", "rel.mid", "4"};
     writeBytes(nginx.root() + "/right/rel.gcd", descriptorBytes(f, false));
@@ -537,7 +576,7 @@ void TestChecker::answersOfEveryShape() {
         } else if (path == "/interim.gcd") {
             c.send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" +
                    gcd("/four.mid", 4));
-        } else if (path == "/four.mid") {
+        } else if (path.startsWith("/four.mid")) {
             c.send(answer("audio/midi", "MThd"));
         } else if (path == "/short.gcd") {
             c.send(gcd("/short.mid", 100));
@@ -572,7 +611,7 @@ void TestChecker::answersOfEveryShape() {
                    "\r\n0\r\n\r\n");
         } else if (path == "/auth.gcd") {
             authSent = c.request.contains("Authorization: Basic dXNlcjpzZWNyZXQ=");
-            QUrl media = self.resolved(QUrl("/four.mid"));
+            QUrl media = self.resolved(QUrl("/four.mid?x"));
             media.setUserInfo("user:secret");
             c.send(answer("text/x-pcs-gcd", descriptorFor(media.toString(), 5)));
         } else {
@@ -627,6 +666,8 @@ void TestChecker::answersOfEveryShape() {
     QVERIFY(!shown.contains("secret"));
     QVERIFY(!shown.contains("user"));
     QVERIFY(shown.contains(server.url("/four.mid").toString()));
+    QVERIFY2(hasProblem(r[9], "Content-URL \"" + server.url("/four.mid?x").toString() + "\" holds"),
+             qPrintable(reasons(r[9])));
 }
 
 void TestChecker::privateAddressesBehindPublicOnes() {

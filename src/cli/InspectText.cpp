@@ -6,31 +6,14 @@
 
 namespace tess::cli {
 
-QString inspectionSummary(const media::Inspection& r) {
-    QStringList parts{r.format + QLatin1Char(' ') + r.kind};
-    if (r.pixels.isValid())
-        parts << QStringLiteral("%1x%2").arg(r.pixels.width()).arg(r.pixels.height());
-    if (r.bitDepth > 0 && r.kind == QLatin1String("picture"))
-        parts << QStringLiteral("%1-bit %2").arg(r.bitDepth).arg(r.colour).trimmed();
-    if (r.interlaced)
-        parts << (r.format == QLatin1String("jpeg") ? QStringLiteral("progressive")
-                                                    : QStringLiteral("interlaced"));
-    if (r.frames > 1)
-        parts << QStringLiteral("%1 frames").arg(r.frames);
-    if (r.orientation > 1)
-        parts << QStringLiteral("EXIF orientation %1").arg(r.orientation);
-    if (!r.codec.isEmpty())
-        parts << r.codec;
-    if (r.sampleRate > 0)
-        parts << QStringLiteral("%1 Hz").arg(r.sampleRate);
-    if (r.channels > 0 && r.kind == QLatin1String("sound"))
-        parts << QStringLiteral("%1 ch").arg(r.channels);
-    if (r.midiFormat >= 0)
-        parts << QStringLiteral("SMF %1, %2 tracks").arg(r.midiFormat).arg(r.midiTracks);
-    if (r.seconds > 0)
-        parts << QStringLiteral("%1 s").arg(r.seconds, 0, 'f', 1);
-    parts << QStringLiteral("%1 bytes").arg(r.size);
-    return parts.join(QStringLiteral(", "));
+net::MediaVerdict judgeForCheck(const media::PhoneProfile& phone, const QByteArray& head,
+                                qint64 size, const QString& fileName, const QString& type) {
+    const media::Inspection r = media::inspectBytes(head, size, fileName, phone, type);
+    net::MediaVerdict v;
+    v.summary = r.summary();
+    for (const media::Finding& f : r.findings)
+        v.findings.append({media::severityName(f.severity), f.what, f.fix});
+    return v;
 }
 
 QStringList findingLines(const media::Inspection& r) {

@@ -1,14 +1,16 @@
 #pragma once
 
 #include "media/Inspect.h"
+#include "net/Checker.h"
 
 #include <QJsonObject>
 #include <QStringList>
 
 namespace tess::cli {
 
-// "jpeg picture, 4000x3000, 8-bit ycbcr, progressive, 2345678 bytes"
-QString inspectionSummary(const media::Inspection& r);
+// The check's judge of fetched media bytes, for phone.
+net::MediaVerdict judgeForCheck(const media::PhoneProfile& phone, const QByteArray& head,
+                                qint64 size, const QString& fileName, const QString& type);
 // One line per finding and one per fix: "refuse: what" / "  fix: ...".
 QStringList findingLines(const media::Inspection& r);
 QJsonObject inspectionJson(const media::Inspection& r);

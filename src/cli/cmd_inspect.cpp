@@ -56,7 +56,7 @@ int inspectMain(const QStringList& arguments) {
         }
         if (!r.error.isEmpty())
             continue;
-        printLine(shown(file) + QStringLiteral(": ") + inspectionSummary(r));
+        printLine(shown(file) + QStringLiteral(": ") + r.summary());
         for (const QString& line : findingLines(r))
             printLine(QStringLiteral("  ") + line);
         printLine(QStringLiteral("  ") +

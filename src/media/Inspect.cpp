@@ -143,6 +143,9 @@ public:
         return QStringLiteral("make a ringtone of it: ") + convertCommand(fileName_);
     }
     QString remake() const {
+        const QString& f = r_->format;
+        if (f == QLatin1String("midi") || f == QLatin1String("cmx") || f == QLatin1String("pmd"))
+            return QStringLiteral("save it again from the program that made it");
         return r_->kind == QLatin1String("sound") ? convert()
                : r_->kind == QLatin1String("picture")
                    ? fit()
@@ -319,6 +322,39 @@ QString severityName(Severity s) {
         return QStringLiteral("hint");
     }
     return {};
+}
+
+QString Inspection::summary() const {
+    const Inspection& r = *this;
+    QStringList parts{r.format == QLatin1String("unknown")
+                          ? QStringLiteral("not a known media format")
+                          : r.format + QLatin1Char(' ') + r.kind};
+    if (r.pixels.isValid())
+        parts << QStringLiteral("%1x%2").arg(r.pixels.width()).arg(r.pixels.height());
+    if (r.bitDepth > 0 && r.kind == QLatin1String("picture"))
+        parts << QStringLiteral("%1-bit %2").arg(r.bitDepth).arg(r.colour).trimmed();
+    if (r.interlaced)
+        parts << (r.format == QLatin1String("jpeg") ? QStringLiteral("progressive")
+                                                    : QStringLiteral("interlaced"));
+    if (r.frames > 1)
+        parts << QStringLiteral("%1 frames").arg(r.frames);
+    if (r.orientation > 1)
+        parts << QStringLiteral("EXIF orientation %1").arg(r.orientation);
+    if (!r.codec.isEmpty())
+        parts << r.codec;
+    if (r.sampleRate > 0)
+        parts << QStringLiteral("%1 Hz").arg(r.sampleRate);
+    if (r.channels > 0 && r.kind == QLatin1String("sound"))
+        parts << QStringLiteral("%1 ch").arg(r.channels);
+    if (r.midiFormat >= 0)
+        parts << QStringLiteral("SMF %1, %2 track%3")
+                     .arg(r.midiFormat)
+                     .arg(r.midiTracks)
+                     .arg(r.midiTracks == 1 ? QString() : QStringLiteral("s"));
+    if (r.seconds > 0)
+        parts << QStringLiteral("%1 s").arg(r.seconds, 0, 'f', 1);
+    parts << QStringLiteral("%1 bytes").arg(r.size);
+    return parts.join(QStringLiteral(", "));
 }
 
 bool Inspection::works() const {

@@ -50,6 +50,8 @@ struct Inspection {
     QString error;       // the file could not be read at all (then format is "unknown")
 
     bool works() const; // no Refuse finding
+    // "jpeg picture, 4000x3000, 8-bit ycbcr, progressive, 2345678 bytes"
+    QString summary() const;
 };
 
 // Reads at most kInspectHeadBytes of the file (a FIFO, device or folder is refused
