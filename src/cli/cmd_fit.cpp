@@ -1,6 +1,7 @@
 // fit: phone-ready copies of pictures, scaled and written the way the phone takes them.
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/PhoneOption.h"
 #include "engine/FileOps.h"
 #include "media/Fit.h"
 #include "media/Phones.h"
@@ -51,17 +52,16 @@ int fitMain(const QStringList& arguments) {
         "The copy takes the source's name with the new extension (beside it, or in --out-dir)\n"
         "or -o; a copy that would replace its own source fails. Prints each written path.\n"
         "Names after -- are files even when they begin with '-'."));
-    const QCommandLineOption phone(QStringLiteral("phone"),
-                                   QStringLiteral("Fit for the phone ID ('tessavane-cli phones' "
-                                                  "lists them; default: the default profile)."),
-                                   QStringLiteral("ID"), QLatin1String(media::kDefaultPhoneId));
+    const QCommandLineOption phone = phoneOption();
     const QCommandLineOption format(
         QStringLiteral("format"),
         QStringLiteral("png, jpeg or wbmp (default: png, or the first the phone takes)."),
         QStringLiteral("FORMAT"));
-    const QCommandLineOption mode(QStringLiteral("mode"),
-                                  QStringLiteral("fit, fill or pad (default: fit)."),
-                                  QStringLiteral("MODE"), QStringLiteral("fit"));
+    const QCommandLineOption mode(
+        QStringLiteral("mode"),
+        QStringLiteral("fit, fill or pad (default: pad, which the phone shows "
+                       "whole and centred)."),
+        QStringLiteral("MODE"), QStringLiteral("pad"));
     const QCommandLineOption background(
         QStringLiteral("background"),
         QStringLiteral("Colour under transparency and around a padded picture: #rrggbb, #rgb "
@@ -97,15 +97,9 @@ int fitMain(const QStringList& arguments) {
         return usageError(name, QStringLiteral("--out-dir: '") + shown(folder) +
                                     QStringLiteral("' is not a folder"));
 
-    const media::PhoneList phones = media::loadPhones();
-    for (const QString& problem : phones.problems)
-        printMessage(shown(problem));
-    const QString id = parser.value(phone).trimmed().toLower();
-    const media::PhoneProfile* profile = phones.find(id);
+    const std::optional<media::PhoneProfile> profile = chosenPhone(parser, phone, name, &exitCode);
     if (!profile)
-        return usageError(name, QStringLiteral("'") + shown(id) +
-                                    QStringLiteral("' is not a known phone "
-                                                   "(tessavane-cli phones lists them)"));
+        return exitCode;
     media::FitOptions options;
     if (parser.isSet(format)) {
         options.format = parser.value(format).trimmed().toLower();

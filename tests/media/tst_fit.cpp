@@ -2,6 +2,7 @@
 // our own small parsers (PNG chunks, JPEG markers, WBMP bits) and by ImageMagick's decoder.
 #include "CliSupport.h"
 #include "media/Fit.h"
+#include "media/Inspect.h"
 #include "media/Wbmp.h"
 
 #include <QCryptographicHash>
@@ -189,12 +190,22 @@ class TestFit : public QObject {
     QString out(const QString& name) const { return dir_.filePath(QStringLiteral("out/") + name); }
 
     // Checks one written picture against what every phone takes; returns its pixel size.
-    QSize checkWritten(const QString& path, const QString& format, const FitResult& r, qint64 cap) {
+    QSize checkWritten(const QString& path, const QString& format, const FitResult& r,
+                       const PhoneProfile& phone) {
         const QByteArray b = slurp(path);
         [&] {
             QVERIFY2(r.ok, qPrintable(r.reason));
             QCOMPARE(r.bytes, b.size());
-            QVERIFY(b.size() <= cap);
+            QVERIFY(b.size() <= phone.maxPictureBytes);
+            // The phone-profile inspection finds nothing to say, but that a picture fitted
+            // whole is smaller than the area when its shape differs.
+            const Inspection seen = inspectFile(path, phone);
+            QCOMPARE(seen.format, format);
+            const bool smaller = r.size.width() < phone.wallpaper.width() ||
+                                 r.size.height() < phone.wallpaper.height();
+            for (const Finding& f : seen.findings)
+                if (!(smaller && f.code == "smaller-than-screen" && f.severity == Severity::Hint))
+                    QFAIL(qPrintable(path + ": " + f.code + ": " + f.what));
             if (format == "png") {
                 const Png png = readPng(b);
                 QVERIFY(png.ok);
@@ -292,7 +303,7 @@ private Q_SLOTS:
                                                        .arg(fitExtension(format)));
                         const FitResult r = fit(in(name), target, phone, format, mode);
                         const QString what = target + ": " + r.reason;
-                        const QSize s = checkWritten(target, format, r, phone.maxPictureBytes);
+                        const QSize s = checkWritten(target, format, r, phone);
                         if (QTest::currentTestFailed())
                             QFAIL(qPrintable(what));
                         QCOMPARE(hashOf(in(name)), before);
@@ -436,13 +447,13 @@ private Q_SLOTS:
 
         big.maxPictureBytes = free.bytes * 2 / 3;
         FitResult r = fit(in("noisy.png"), out("capped.png"), big, "png", FitMode::Fill);
-        checkWritten(out("capped.png"), "png", r, big.maxPictureBytes);
+        checkWritten(out("capped.png"), "png", r, big);
         QVERIFY(r.quality < 100);
         QVERIFY(r.colours < free.colours);
 
         big.maxPictureBytes = freeJ.bytes / 2;
         r = fit(in("noisy.png"), out("capped.jpg"), big, "jpeg", FitMode::Fill);
-        checkWritten(out("capped.jpg"), "jpeg", r, big.maxPictureBytes);
+        checkWritten(out("capped.jpg"), "jpeg", r, big);
         QVERIFY(r.quality < 90);
 
         big.maxPictureBytes = 300;
@@ -476,6 +487,12 @@ private Q_SLOTS:
                                "height='10'><rect width='10' height='10'/></svg>");
         r = fit(in("drawing.svg"), out("drawing.png"), phone, "png", FitMode::Fit);
         QVERIFY2(!r.ok && r.reason.contains("not a picture"), qPrintable(r.reason));
+
+        // A progressive camera-size JPEG is decoded whole: refused before memory grows.
+        tool(kConvert, {in("camera.jpg"), "-interlace", "Plane", in("camera-progressive.jpg")});
+        r = fit(in("camera-progressive.jpg"), out("cp.png"), phone, "png", FitMode::Fit);
+        QVERIFY2(r.reason.startsWith("a progressive JPEG of 4000x3000 must be read whole"),
+                 qPrintable(r.reason));
 
         QVERIFY(::mkfifo(QFile::encodeName(in("pipe.jpg")).constData(), 0600) == 0);
         r = fit(in("pipe.jpg"), out("pipe.png"), phone, "png", FitMode::Fit);
@@ -548,6 +565,23 @@ private Q_SLOTS:
         QVERIFY2(run.out.contains("\"width\":128") && run.out.contains("\"height\":160") &&
                      run.out.contains("\"mode\":\"fill\""),
                  qPrintable(run.out));
+
+        // The shipped profiles: padded to the screen by default, and nothing to inspect.
+        for (const QString& id : QStringList{"sanyo-scp-5300", "samsung-sph-a500", "default"}) {
+            const std::optional<PhoneProfile> phone = loadPhones().resolve(id);
+            QVERIFY(phone);
+            const QString target = work + "/dest/" + id + ".png";
+            // No display at all, as on a server.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                env.remove(name);
+            run = runCli({"fit", "--phone", id, "-o", target, work + "/photo.jpg"}, home.path(), {},
+                         env);
+            QCOMPARE(run.status, 0);
+            const Inspection seen = inspectFile(target, *phone);
+            QCOMPARE(seen.pixels, phone->screen);
+            QVERIFY2(seen.findings.isEmpty(), qPrintable(seen.findings.value(0).what));
+        }
 
         for (const QStringList& bad : {QStringList{"fit"},
                                        {"fit", "-o", "x.png", "a.jpg", "b.jpg"},
