@@ -279,7 +279,8 @@ void TestDescriptorReader::serverLinesCoverEveryType() {
                 "mimetype.assign (lighttpd; all lines: tessavane-cli server-config lighttpd)"));
     const QString any = typeFix("gcd", "text/x-pcs-gcd");
     QVERIFY(any.contains("Apache \"AddType text/x-pcs-gcd .gcd\""));
-    QVERIFY(any.contains("nginx \"text/x-pcs-gcd gcd;\" to a types { } block"));
+    QVERIFY(any.contains("nginx \"location ~* \\.gcd$ { types { } default_type text/x-pcs-gcd; "
+                         "}\" to the folder's location"));
     QVERIFY(any.contains("lighttpd \".gcd\" => \"text/x-pcs-gcd\" to mimetype.assign"));
     // Every line a fix names is one the printed configuration holds.
     QVERIFY(apache.contains("AddType audio/vnd.qcelp .qcp"));

@@ -4,16 +4,20 @@
 #include "CliSupport.h"
 #include "NginxServer.h"
 
+#include "engine/Conversion.h"
 #include "engine/Descriptor.h"
 #include "engine/DescriptorReader.h"
 #include "engine/PathRules.h"
 #include "engine/ServerConfig.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 
 using namespace tess;
 using namespace tess::test;
@@ -87,6 +91,86 @@ Answer rawGet(int port, const QByteArray& path, const QByteArray& accept = {}) {
     return a;
 }
 
+// A free port on 127.0.0.1 (free when asked; the server takes it right after).
+int freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Waits until something listens on port, or program ended, or 5 s passed.
+bool listening(const QProcess& program, int port) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000 && program.state() != QProcess::NotRunning) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        if (socket.waitForConnected(200))
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+// Every page and media file the lines name, and the neighbours they must leave alone,
+// with the type each must be served as.
+const QList<std::pair<const char*, const char*>>& folderFiles() {
+    static const QList<std::pair<const char*, const char*>> files{
+        {"page.html", "text/html"},
+        {"style.css", "text/css"},
+        {"notes.txt", "text/plain"},
+        {"pic.gif", "image/gif"},
+        {"song.gcd", "text/x-pcs-gcd"},
+        {"song.mid", "audio/midi"},
+        {"song.MIDI", "audio/midi"},
+        {"tone.qcp", "audio/vnd.qcelp"},
+        {"melody.cmx", "application/x-pmd"},
+        {"logo.png", "image/png"},
+        {"photo.jpeg", "image/jpeg"},
+        {"logo.wbmp", "image/vnd.wap.wbmp"},
+        {"deck.wml", "text/vnd.wap.wml"},
+        {"deck.wmlc", "application/vnd.wap.wmlc"},
+        {"page.xhtml", "application/vnd.wap.xhtml+xml"}};
+    return files;
+}
+
+// Browsers' Accept headers and the index page each must get.
+const QList<std::pair<QByteArray, QByteArray>>& accepts() {
+    static const QList<std::pair<QByteArray, QByteArray>> list{
+        {"text/vnd.wap.wml, image/vnd.wap.wbmp, */*", "<wml/>"},
+        {"application/vnd.wap.xhtml+xml, text/vnd.wap.wml", "<html/>"},
+        {"text/html,application/xhtml+xml,*/*;q=0.8", "<html/>"},
+        {"*/*", "<html/>"},
+        {"", "<html/>"}};
+    return list;
+}
+
+// Serves folderFiles() and both index pages from folder at port and checks each answer.
+void checkFolder(int port, const QString& folder, bool caseFolded = true) {
+    for (const auto& [name, type] : folderFiles()) {
+        if (!caseFolded && QString(name) == "song.MIDI")
+            continue;
+        put(folder + "/" + name, name);
+    }
+    put(folder + "/index.wml", "<wml/>");
+    put(folder + "/index.xhtml", "<html/>");
+    for (const auto& [name, type] : folderFiles()) {
+        if (!caseFolded && QString(name) == "song.MIDI")
+            continue;
+        const Answer a = rawGet(port, "/wap/" + QByteArray(name));
+        QCOMPARE(a.status, 200);
+        QVERIFY2(a.type == type || a.type.startsWith(QByteArray(type) + ";"),
+                 qPrintable(QString(name) + " is " + a.type));
+    }
+    for (const auto& [accept, body] : accepts()) {
+        const Answer a = rawGet(port, "/wap/", accept);
+        QCOMPARE(a.status, 200);
+        QVERIFY2(a.body.trimmed() == body, accept.constData());
+        QCOMPARE(a.type, QByteArray(body == "<wml/>" ? "text/vnd.wap.wml"
+                                                     : "application/vnd.wap.xhtml+xml"));
+    }
+}
+
 QString contentUrlOf(const QString& gcd) {
     return readDescriptorFile(gcd).fields.url;
 }
@@ -103,6 +187,9 @@ private Q_SLOTS:
     void showReportsUnusableUrls();
     void convertNamesEveryReason();
     void serverLinesKeepOtherTypes();
+    void apacheAndLighttpdLines_data();
+    void apacheAndLighttpdLines();
+    void readmeExamplesRunAsWritten();
     void runScriptWithoutDisplay();
     void manPagesHaveTheSections();
 };
@@ -336,6 +423,33 @@ void TestFirstDay::convertNamesEveryReason() {
     for (const char* never : {".exe", "temp.wav", "run-", ".cache", "PVConv"})
         QVERIFY2(!r.err.contains(never), qPrintable(r.err));
     QVERIFY(!QFile::exists(dir.filePath("ok.qcp")));
+
+    // A long chunk before the samples is no reason to refuse: the file converts.
+    auto le = [](quint32 v, int n) {
+        QByteArray b;
+        for (int i = 0; i < n; ++i)
+            b += char((v >> (8 * i)) & 0xff);
+        return b;
+    };
+    QByteArray samples;
+    for (int i = 0; i < 4000; ++i)
+        samples += le(quint32(qint16(8000 * std::sin(i * 0.3))) & 0xffff, 2);
+    const QByteArray body = "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) +
+                            le(16000, 4) + le(2, 2) + le(16, 2) + "junk" + le(70001, 4) +
+                            QByteArray(70002, '\0') + "data" + le(quint32(samples.size()), 4) +
+                            samples;
+    put(dir.filePath("long.wav"), "RIFF" + le(quint32(body.size()), 4) + body);
+    QVERIFY(Conversion::inputProblems(dir.filePath("long.wav")).isEmpty());
+    const Run long_ = cliIn(dir.path(), {"convert", "long.wav"});
+    QVERIFY2(long_.status == 0, qPrintable(long_.err));
+    QCOMPARE(runTool("/usr/bin/ffmpeg",
+                     {"-loglevel", "error", "-i", dir.filePath("long.qcp"), "-f", "null", "-"}),
+             0);
+    // The same without its data chunk: said, not left to the converter.
+    put(dir.filePath("nodata.wav"),
+        "RIFF" + le(quint32(body.size()), 4) + body.left(body.indexOf("data")));
+    QCOMPARE(Conversion::inputProblems(dir.filePath("nodata.wav")),
+             QStringList{"no sound data (no data chunk)"});
 }
 
 void TestFirstDay::serverLinesKeepOtherTypes() {
@@ -350,56 +464,116 @@ void TestFirstDay::serverLinesKeepOtherTypes() {
                              nginx.path() + "/tessavane.conf; }\n",
                          &error),
              qPrintable(error));
-    const QString wap = nginx.root() + "/wap";
-    const QList<std::pair<const char*, const char*>> files{
-        {"page.html", "text/html"},
-        {"style.css", "text/css"},
-        {"notes.txt", "text/plain"},
-        {"pic.gif", "image/gif"},
-        {"song.gcd", "text/x-pcs-gcd"},
-        {"song.mid", "audio/midi"},
-        {"song.MIDI", "audio/midi"},
-        {"tone.qcp", "audio/vnd.qcelp"},
-        {"melody.cmx", "application/x-pmd"},
-        {"logo.png", "image/png"},
-        {"photo.jpeg", "image/jpeg"},
-        {"logo.wbmp", "image/vnd.wap.wbmp"},
-        {"deck.wml", "text/vnd.wap.wml"},
-        {"deck.wmlc", "application/vnd.wap.wmlc"},
-        {"page.xhtml", "application/vnd.wap.xhtml+xml"}};
-    for (const auto& [name, type] : files)
-        put(wap + "/" + name, name);
-    for (const auto& [name, type] : files) {
-        const Answer a = rawGet(nginx.port(), "/wap/" + QByteArray(name));
-        QCOMPARE(a.status, 200);
-        QVERIFY2(a.type == type || a.type.startsWith(QByteArray(type) + ";"),
-                 qPrintable(QString(name) + " is " + a.type));
-    }
+    checkFolder(nginx.port(), nginx.root() + "/wap");
     // Outside the folder nothing changed either.
     put(nginx.root() + "/other.gcd", "x");
     QCOMPARE(rawGet(nginx.port(), "/other.gcd").type, QByteArray("application/octet-stream"));
-
-    // The folder's address: WML to a browser that reads only WML, XHTML to the rest.
-    put(wap + "/index.wml", "<wml/>");
-    put(wap + "/index.xhtml", "<html/>");
-    const QList<std::pair<QByteArray, QByteArray>> accepts{
-        {"text/vnd.wap.wml, image/vnd.wap.wbmp, */*", "<wml/>"},
-        {"TEXT/VND.WAP.WML", "<wml/>"},
-        {"application/vnd.wap.xhtml+xml, text/vnd.wap.wml", "<html/>"},
-        {"text/html,application/xhtml+xml,*/*;q=0.8", "<html/>"},
-        {"*/*", "<html/>"},
-        {"", "<html/>"}};
-    for (const auto& [accept, body] : accepts) {
-        const Answer a = rawGet(nginx.port(), "/wap/", accept);
-        QCOMPARE(a.status, 200);
-        QVERIFY2(a.body == body, accept.constData());
-        QCOMPARE(a.type, QByteArray(body == "<wml/>" ? "text/vnd.wap.wml"
-                                                     : "application/vnd.wap.xhtml+xml"));
-    }
     // nginx took the lines without a warning (a types block over mime.types warns).
     QFile log(nginx.path() + "/error.log");
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY2(!log.readAll().contains("[warn]"), "nginx warned about the lines");
+}
+
+void TestFirstDay::apacheAndLighttpdLines_data() {
+    QTest::addColumn<QString>("server");
+    QTest::newRow("apache") << "apache";
+    QTest::newRow("lighttpd") << "lighttpd";
+}
+
+void TestFirstDay::apacheAndLighttpdLines() {
+    QFETCH(QString, server);
+    const bool apache = server == "apache";
+    const QString binary = apache ? "/usr/sbin/apache2" : "/usr/sbin/lighttpd";
+    if (!QFile::exists(binary))
+        QSKIP("not installed (scripts/setup.sh installs it)");
+    QTemporaryDir dir;
+    // Apache's workers run as www-data: they must reach the files.
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther |
+                                          QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    const QString www = dir.filePath("www");
+    QDir().mkpath(www + "/wap");
+    const int port = freePort();
+    const QByteArray lines = serverConfig(*webServerNamed(server)).toUtf8();
+    QString conf;
+    if (apache) {
+        // The lines as .htaccess, as the printed comment says.
+        put(www + "/wap/.htaccess", lines);
+        conf = "ServerRoot /etc/apache2\nListen 127.0.0.1:" + QString::number(port) + "\nPidFile " +
+               dir.filePath("pid") + "\nErrorLog " + dir.filePath("error.log") +
+               "\nMutex file:" + dir.path() + " default\n";
+        for (const char* m : {"mpm_event", "authz_core", "mime", "dir"})
+            conf += QString("LoadModule %1_module /usr/lib/apache2/modules/mod_%1.so\n").arg(m);
+        conf += "User www-data\nGroup www-data\nServerName localhost\nTypesConfig "
+                "/etc/mime.types\nDocumentRoot " +
+                www + "\n<Directory " + www +
+                ">\n    AllowOverride FileInfo Indexes\n    Require all granted\n</Directory>\n";
+    } else {
+        put(dir.filePath("tessavane.conf"), lines);
+        conf = "server.document-root = \"" + www + "\"\nserver.port = " + QString::number(port) +
+               "\nserver.bind = \"127.0.0.1\"\nserver.errorlog = \"" + dir.filePath("error.log") +
+               "\"\nserver.modules = ( \"mod_indexfile\", \"mod_staticfile\" )\n"
+               "include_shell \"/usr/share/lighttpd/create-mime.conf.pl\"\n"
+               "index-file.names = ( \"index.html\" )\ninclude \"" +
+               dir.filePath("tessavane.conf") + "\"\n";
+    }
+    put(dir.filePath("server.conf"), conf.toUtf8());
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(binary, apache ? QStringList{"-f", dir.filePath("server.conf"), "-DFOREGROUND"}
+                           : QStringList{"-D", "-f", dir.filePath("server.conf")});
+    QVERIFY2(listening(p, port), qPrintable(p.readAll()));
+    checkFolder(port, www + "/wap");
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+}
+
+void TestFirstDay::readmeExamplesRunAsWritten() {
+    if (!NginxServer::available())
+        QSKIP("nginx is not installed (scripts/setup.sh installs it)");
+    QFile readme(TESS_SOURCE_DIR "/README.md");
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    // The block of the command line part: from "export PATH" to its first blank line.
+    const qsizetype start = text.indexOf("    export PATH=");
+    QVERIFY(start > 0);
+    const QStringList lines = text.mid(start, text.indexOf("\n\n", start) - start).split('\n');
+    QVERIFY(lines.size() >= 8);
+
+    NginxServer nginx;
+    put(nginx.path() + "/tessavane.conf", serverConfig(WebServer::Nginx).toUtf8());
+    QString error;
+    QVERIFY2(nginx.start("        include /etc/nginx/mime.types;\n"
+                         "        location /wap/ { include " +
+                             nginx.path() + "/tessavane.conf; }\n",
+                         &error),
+             qPrintable(error));
+    const QString wap = nginx.root() + "/wap";
+    put(wap + "/song.mid", QByteArray("MThd\0\0\0\6\0\0\0\1\0\x60", 14));
+    put(wap + "/logo.png", "\x89PNG\r\n\x1a\n....");
+    put(wap + "/My Ring #1.png", "\x89PNG\r\n\x1a\n,,,,");
+    put(wap + "/tone.qcp", "RIFF\0\0\0\0QLCMfmt ");
+    QVERIFY(runTool("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i",
+                                        "sine=sample_rate=8000:duration=0.3", "-c:a", "pcm_s16le",
+                                        wap + "/voice.wav"}) == 0);
+    // The lines as written; only the web folder, its address and the clone are this test's.
+    QString script = "set -e\ncd " + QString(TESS_SOURCE_DIR) + "\n";
+    for (QString line : lines) {
+        line = line.trimmed();
+        line.replace("/srv/www/wap", wap);
+        line.replace("http://example.com", nginx.url("").toString());
+        line.replace("$PWD/build/release/bin", QFileInfo(TESSAVANE_CLI).absolutePath());
+        script += line + "\n";
+    }
+    QProcess sh;
+    sh.setProcessChannelMode(QProcess::MergedChannels);
+    sh.start("/bin/sh", {"-c", script});
+    QVERIFY(sh.waitForFinished(60000));
+    const QString out = QString::fromUtf8(sh.readAll());
+    QVERIFY2(sh.exitCode() == 0, qPrintable(script + out));
+    QVERIFY(out.contains("4 of 4 descriptors would download."));
+    QVERIFY(QFileInfo(wap + "/voice.qcp").size() > 0);
+    QCOMPARE(contentUrlOf(wap + "/My Ring #1.gcd"),
+             nginx.url("").toString() + "/wap/My%20Ring%20%231.png");
 }
 
 void TestFirstDay::runScriptWithoutDisplay() {

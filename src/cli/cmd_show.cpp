@@ -20,6 +20,20 @@ QJsonObject fieldsJson(const DescriptorFields& f) {
                        {QStringLiteral("Content-Size"), f.size}};
 }
 
+// A value holding controls or bidi marks shows wrongly on a phone and can pass
+// for another name in a listing.
+void controlProblems(DescriptorReport* r) {
+    const QStringList& names = descriptorFieldNames();
+    const QString values[] = {r->fields.type,   r->fields.name, r->fields.version,
+                              r->fields.vendor, r->fields.url,  r->fields.size};
+    for (int i = 0; i < 6; ++i)
+        if (holdsUnsafe(values[i]))
+            r->problems.append(names[i] + QStringLiteral(" holds control or bidi characters (") +
+                               shown(values[i]) +
+                               QStringLiteral("); a phone shows them wrongly and they can "
+                                              "disguise the text."));
+}
+
 void printReport(const QString& file, const DescriptorReport& r) {
     printLine(shown(file));
     const QStringList& names = descriptorFieldNames();
@@ -70,7 +84,9 @@ int showMain(const QStringList& arguments) {
         return usageError(name, QStringLiteral("no descriptor named"));
     int failed = 0;
     for (const QString& file : files) {
-        const DescriptorReport r = readDescriptorFile(file);
+        DescriptorReport r = readDescriptorFile(file);
+        if (r.readError.isEmpty())
+            controlProblems(&r);
         if (!r.ok())
             ++failed;
         if (!r.readError.isEmpty())

@@ -173,14 +173,20 @@ QStringList inputProblems(const QString& wavPath) {
     };
     QByteArray fmt;
     bool data = false;
+    bool walked = false; // every chunk up to the file's end was seen
     qint64 pos = 12;
-    // A header is a few chunks; a file with many more before its samples is no WAV to use.
-    for (int chunk = 0; chunk < 64 && pos < 64 * 1024 && (fmt.isEmpty() || !data); ++chunk) {
-        if (!file.seek(pos))
+    // Eight bytes a chunk, a few chunks: a file with more before its samples is left to
+    // the converter to judge.
+    for (int chunk = 0; chunk < 64 && (fmt.isEmpty() || !data); ++chunk) {
+        if (pos >= file.size() || !file.seek(pos)) {
+            walked = true;
             break;
+        }
         const QByteArray h = file.read(8);
-        if (h.size() < 8)
+        if (h.size() < 8) {
+            walked = true;
             break;
+        }
         const quint32 length = le(h, 4, 4);
         if (h.startsWith("fmt ") && fmt.isEmpty())
             fmt = file.read(std::min<quint32>(length, 40));
@@ -188,6 +194,8 @@ QStringList inputProblems(const QString& wavPath) {
             data = true;
         pos += 8 + qint64(length) + (length & 1);
     }
+    if (fmt.isEmpty() && !walked)
+        return {};
     if (fmt.size() < 16)
         return {QStringLiteral("it has no usable format chunk")};
     QStringList problems;
@@ -207,7 +215,7 @@ QStringList inputProblems(const QString& wavPath) {
         problems.append(QString::number(channels) + QStringLiteral(" channels, not 1 (mono)"));
     if (bits != 8 && bits != 16)
         problems.append(QString::number(bits) + QStringLiteral(" bits per sample, not 8 or 16"));
-    if (!data && problems.isEmpty())
+    if (!data && walked && problems.isEmpty())
         problems.append(QStringLiteral("no sound data (no data chunk)"));
     return problems;
 }

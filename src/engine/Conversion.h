@@ -37,7 +37,7 @@ struct Hooks {
 };
 
 // Everything about a WAV file that the converter refuses, read from its header
-// (at most 64 KiB, chunk by chunk): not a WAV file (and what it is instead), not
+// (a few bytes of each of at most 64 chunks): not a WAV file (and what it is instead), not
 // integer PCM, not 8000 Hz, not mono, not 8 or 16 bits, no data. Each a short
 // phrase ("44100 Hz, not 8000 Hz"); empty when the header is fit to convert, or
 // when the file cannot be read (the conversion then says why).

@@ -106,7 +106,10 @@ QString mediaFileNameOf(const QString& url) {
     return name;
 }
 
-QList<UrlFinding> contentUrlFindings(const QString& url) {
+QList<UrlFinding> contentUrlFindings(const QString& url, const QString& shownAs) {
+    const QString shown = shownAs.isEmpty() ? url : shownAs;
+    // The part of the shown URL before its first c (none in a user name or password).
+    auto shownBefore = [&](QChar c) { return shown.left(shown.indexOf(c)); };
     QList<UrlFinding> found;
     const QString remake = QStringLiteral(" and make the descriptor again (Tessavane writes "
                                           "such characters as %XX)");
@@ -120,7 +123,7 @@ QList<UrlFinding> contentUrlFindings(const QString& url) {
             unsafe += c;
     }
     if (!unsafe.isEmpty() || control)
-        found.append({QStringLiteral("Content-URL \"") + url +
+        found.append({QStringLiteral("Content-URL \"") + shown +
                           QStringLiteral("\" holds characters a phone cannot send in a request (") +
                           (unsafe.contains(QLatin1Char(' ')) ? QStringLiteral("a space")
                            : control                         ? QStringLiteral("a control character")
@@ -131,25 +134,26 @@ QList<UrlFinding> contentUrlFindings(const QString& url) {
                                      "again")});
     const qsizetype hash = url.indexOf(QLatin1Char('#'));
     if (hash >= 0)
-        found.append({QStringLiteral("Content-URL \"") + url +
-                          QStringLiteral("\" holds \"#\": a phone asks for \"") + url.left(hash) +
+        found.append({QStringLiteral("Content-URL \"") + shown +
+                          QStringLiteral("\" holds \"#\": a phone asks for \"") +
+                          shownBefore(QLatin1Char('#')) +
                           QStringLiteral("\" only, the rest is left out of its request."),
                       QStringLiteral("write \"#\" as %23 in Content-URL, or give the media file a "
                                      "name without it,") +
                           remake});
     const qsizetype query = url.indexOf(QLatin1Char('?'));
     if (query >= 0 && (hash < 0 || query < hash))
-        found.append({QStringLiteral("Content-URL \"") + url +
+        found.append({QStringLiteral("Content-URL \"") + shown +
                           QStringLiteral("\" holds \"?\": what follows it goes to the server as a "
                                          "query, and the file asked for is \"") +
-                          url.left(query) + QStringLiteral("\"."),
+                          shownBefore(QLatin1Char('?')) + QStringLiteral("\"."),
                       QStringLiteral("write \"?\" as %3F in Content-URL, or give the media file a "
                                      "name without it,") +
                           remake});
     const QString path =
         url.left(std::min(hash < 0 ? url.size() : hash, query < 0 ? url.size() : query));
     if (path.endsWith(QLatin1Char('/')))
-        found.append({QStringLiteral("Content-URL \"") + url +
+        found.append({QStringLiteral("Content-URL \"") + shown +
                           QStringLiteral("\" ends in \"/\": it names a folder, not a file."),
                       QStringLiteral("end Content-URL with the media file's name, e.g. "
                                      "http://your.host/tones/song.mid (the A button adds it "

@@ -20,8 +20,10 @@ struct UrlFinding {
 
 // What a phone makes of a Content-URL's characters, as it sends them unchanged: a
 // space or control character breaks its request, "#" cuts the URL short, "?" starts
-// a query, and a final "/" names a folder. Empty when none of these is there.
-QList<UrlFinding> contentUrlFindings(const QString& url);
+// a query, and a final "/" names a folder. Empty when none of these is there. The
+// reasons quote shownAs (the URL as it may be shown, e.g. without a password),
+// which is the URL itself when empty.
+QList<UrlFinding> contentUrlFindings(const QString& url, const QString& shownAs = {});
 
 // What a descriptor holds and everything wrong with it.
 struct DescriptorReport {

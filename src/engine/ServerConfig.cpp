@@ -115,7 +115,7 @@ QString lighttpdLines() {
         "# Tessavane: the types a phone expects. Add to lighttpd.conf; inside the condition\n"
         "# these types replace the inherited ones for these extensions only: .html, .css\n"
         "# and the rest keep the server's types.\n"
-        "$HTTP[\"url\"] =~ \"\\.(");
+        "$HTTP[\"url\"] =~ \"(?i)\\.(");
     text += pattern + QStringLiteral(")$\" {\n    mimetype.assign = (\n");
     QStringList entries;
     for (const ServedType& t : allTypes())
@@ -124,15 +124,32 @@ QString lighttpdLines() {
                            padded(QLatin1Char('"') + QLatin1Char('.') + e + QLatin1Char('"'), 7) +
                            QStringLiteral(" => \"") + QLatin1String(t.mime) + QLatin1Char('"'));
     text += entries.join(QStringLiteral(",\n")) + QStringLiteral("\n    )\n}\n");
+    // The folder's address is no file name: its index page takes its type from here.
     text += QStringLiteral(
         "# A folder's address opens index.wml in browsers that read WML but not XHTML,\n"
-        "# index.xhtml in the rest.\n"
+        "# index.xhtml in the rest. Put these lines after the server's index-file.names.\n"
         "index-file.names += ( \"index.xhtml\" )\n"
-        "$REQUEST_HEADER[\"Accept\"] =~ \"text/vnd\\.wap\\.wml\" {\n"
-        "    $REQUEST_HEADER[\"Accept\"] !~ \"xhtml\" {\n"
-        "        index-file.names = ( \"index.wml\" )\n"
-        "    }\n"
-        "}\n");
+        "$HTTP[\"url\"] =~ \"/$\" {\n"
+        "    mimetype.assign = (\n");
+    QStringList index;
+    for (const ServedType& t : pageTypes())
+        for (const QString& e : t.extensions)
+            index.append(QStringLiteral("        ") +
+                         padded(QLatin1Char('"') + QLatin1Char('.') + e + QLatin1Char('"'), 7) +
+                         QStringLiteral(" => \"") + QLatin1String(t.mime) + QLatin1Char('"'));
+    for (const char* e : {".html", ".htm"})
+        index.append(QStringLiteral("        ") +
+                     padded(QLatin1Char('"') + QLatin1String(e) + QLatin1Char('"'), 7) +
+                     QStringLiteral(" => \"text/html\""));
+    text += index.join(QStringLiteral(",\n")) +
+            QStringLiteral("\n    )\n"
+                           "    $REQUEST_HEADER[\"Accept\"] =~ \"text/vnd\\.wap\\.wml\" {\n"
+                           "        $REQUEST_HEADER[\"Accept\"] !~ \"xhtml\" {\n"
+                           "            index-file.names = ( \"index.wml\", \"index.xhtml\", "
+                           "\"index.html\" )\n"
+                           "        }\n"
+                           "    }\n"
+                           "}\n");
     return text;
 }
 

@@ -49,6 +49,8 @@ public:
 
     static const QColor OkColour;
     static const QColor FailColour;
+    // Text shown in a tool tip exactly as it is, markup or not.
+    static QString plainToolTip(const QString& text);
 
 protected:
     void Form_Unload() override;
