@@ -252,8 +252,12 @@ QList<PageItem> readPageItems(const QString& folder, QStringList* problems, QStr
 
 PageSet buildPages(const QList<PageItem>& items, const PagesOptions& options) {
     PageSet set;
-    const QString title = options.title.simplified().isEmpty() ? QStringLiteral("Downloads")
-                                                               : options.title.simplified();
+    QString title = options.title.simplified();
+    if (title.isEmpty())
+        title = QStringLiteral("Downloads");
+    // It stands on every page: a long one would crowd out the items.
+    if (title.size() > kMaxShownName)
+        title = title.left(kMaxShownName - 1) + QChar(0x2026);
     set.wmlLimit = wmlPageLimit(options.phone);
     set.xhtmlLimit = xhtmlPageLimit(options.phone);
     QMap<QString, qint64> tooLong;

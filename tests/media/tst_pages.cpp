@@ -288,6 +288,13 @@ void TestPages::badDescriptorsAreLeftOffAndNamed() {
     QVERIFY(r.problems[1].startsWith(dir.filePath("short.gcd") + ": "));
     int walked = 0;
     QCOMPARE(walk(dir.path(), "xhtml", &walked), QStringList{"good.gcd"});
+    // A title stands on every page: a long one is cut, the items still fit.
+    const PagesResult titled =
+        writePages(dir.path(), {"http://127.0.0.1/", QString(5000, 'T'), PhoneProfile()});
+    QVERIFY(titled.ok);
+    QCOMPARE(titled.items, 1);
+    QVERIFY(
+        slurpFile(dir.filePath("index.wml")).contains(QString(59, 'T').toUtf8() + "\xe2\x80\xa6"));
 
     const PagesResult missing = writePages(dir.filePath("none"), {"http://h/", {}, {}});
     QVERIFY(!missing.ok);
