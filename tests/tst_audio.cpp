@@ -9,9 +9,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QAudioDevice>
+#include <QCheckBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMediaDevices>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -59,8 +64,12 @@ private Q_SLOTS:
     void fullDiskLeavesNothing();
     void plantedFilesAreNeverUsed();
     void openParentRefused();
+    void soundFilesThroughTheWindow();
+    void playsOrSaysWhyNot();
 
 private:
+    // Runs sox/ffmpeg/espeak-ng; fails the test when it does not work.
+    void tool(const QString& program, const QStringList& args);
     void installConverter(const QString& folder);
     FrmConvert* open();
     QString wav(const QString& name, const QByteArray& bytes);
@@ -145,7 +154,9 @@ bool TestAudio::isRunInput(const QString& arg) const {
 void TestAudio::windowControls() {
     FrmConvert* w = fx->program->frmConvert();
     QCOMPARE(w->windowTitle(), QStringLiteral("Tessavane: Audio Conversion"));
-    QCOMPARE(w->size(), QSize(360, 162));
+    // The frame as it was, the ringtone panel below it.
+    QCOMPARE(w->size(), QSize(360, 266));
+    QVERIFY(w->grpRingtone->geometry().top() >= w->Frame1->geometry().bottom());
     QVERIFY(w->minimumSize() != w->maximumSize()); // sizable
     QCOMPARE(w->Frame1->title(), QStringLiteral("Convert WAV to QCP Audio File"));
     QCOMPARE(w->Label1->text(), QStringLiteral("WAV File To Convert:"));
@@ -168,15 +179,18 @@ void TestAudio::windowControls() {
     }
     for (QPushButton* b : {w->Command1, w->Command2, w->Command3})
         QVERIFY(!b->autoDefault() && !b->isDefault());
-    // Tab order: path box, browse, Cancel, Convert WAV, then round again.
+    // Tab order: path box, browse, Cancel, Convert WAV, the panel, then round again.
     QList<QWidget*> order;
     QWidget* at = w->txtwav;
     do {
-        if (at->focusPolicy() & Qt::TabFocus)
+        // A spin box's own line edit stands for the box.
+        if ((at->focusPolicy() & Qt::TabFocus) &&
+            !qobject_cast<QAbstractSpinBox*>(at->parentWidget()))
             order.append(at);
         at = at->nextInFocusChain();
     } while (at != w->txtwav);
-    QCOMPARE(order, (QList<QWidget*>{w->txtwav, w->Command1, w->Command3, w->Command2}));
+    QCOMPARE(order, (QList<QWidget*>{w->txtwav, w->Command1, w->Command3, w->Command2,
+                                     w->chkNormalize, w->spnStart, w->spnMaxSeconds, w->cmdPlay}));
 }
 
 void TestAudio::openedFromMainWindow() {
@@ -196,7 +210,10 @@ void TestAudio::browse() {
     const QStringList before = logLines(f);
     FileDialog::setNextCancel();
     click(w->Command1);
-    QCOMPARE(FileDialog::lastFilter(), QStringLiteral("WAV (*.wav)|*.wav|"));
+    // The WAV entry first and as it was, then every sound FFmpeg decodes.
+    QVERIFY(
+        FileDialog::lastFilter().startsWith(QStringLiteral("WAV (*.wav)|*.wav|All audio files|")));
+    QVERIFY(FileDialog::lastFilter().contains(QStringLiteral("*.mp3;")));
     QCOMPARE(w->txtwav->text(), QStringLiteral("typed"));
     QCOMPARE(logLines(f), before);
 
@@ -524,4 +541,93 @@ void TestAudio::openParentRefused() {
 }
 
 QTEST_MAIN(TestAudio)
+void TestAudio::tool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    QVERIFY2(p.waitForFinished(60000) && p.exitCode() == 0,
+             qPrintable(program + ": " + QString::fromLocal8Bit(p.readAllStandardError())));
+}
+
+void TestAudio::soundFilesThroughTheWindow() {
+    // The real converter this time, and real sounds: speech in an MP3, music in an Ogg.
+    const QString app = fx->appDir.filePath(QStringLiteral("pvconv"));
+    QFile::remove(app);
+    QVERIFY(QFile::copy(QStringLiteral(REAL_PVCONV), app));
+    QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString speech = fx->work.filePath(QStringLiteral("speech.wav"));
+    tool(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), speech,
+                                       QStringLiteral("Your phone is ringing, please answer it.")});
+    const QString mp3 = fx->work.filePath(QStringLiteral("tones/ring.mp3"));
+    QDir().mkpath(QFileInfo(mp3).path());
+    tool(QStringLiteral("ffmpeg"), {"-v", "error", "-i", speech, "-ar", "44100", "-ac", "2", mp3});
+    const QString music = fx->work.filePath(QStringLiteral("tones/long.ogg"));
+    tool(QStringLiteral("sox"), {"-n", "-r", "48000", "-c", "2", music, "synth", "40", "sine",
+                                 "330", "sine", "495", "vol", "0.4"});
+
+    FrmConvert* w = open();
+    w->txtwav->setText(mp3);
+    click(w->Command2);
+    QCOMPARE(logLines(f), successLog(mp3));
+    QVERIFY(MessageBox::takeRecorded().isEmpty());
+    const QString qcp = fx->work.filePath(QStringLiteral("tones/ring.qcp"));
+    QProcess probe;
+    probe.start(QStringLiteral("ffmpeg"), {"-v", "warning", "-i", qcp, "-f", "s16le", "-"});
+    QVERIFY(probe.waitForFinished(30000));
+    QCOMPARE(probe.exitCode(), 0);
+    // Speech of a few seconds, every sample of it.
+    QVERIFY(probe.readAllStandardOutput().size() > 2 * 8000 * 2);
+    QCOMPARE(filesIn(temp), QStringList());
+
+    // The panel's length: 40 s of music cut to 5 s.
+    w = open();
+    w->txtwav->setText(music);
+    w->spnMaxSeconds->setValue(5);
+    click(w->Command2);
+    QCOMPARE(logLines(f), successLog(music));
+    probe.start(QStringLiteral("ffmpeg"),
+                {"-v", "warning", "-i", AudioPaths::qcpPathFor(music), "-f", "s16le", "-"});
+    QVERIFY(probe.waitForFinished(30000));
+    QCOMPARE(probe.readAllStandardOutput().size(), 5 * 8000 * 2);
+
+    // An MP3 whose end is missing: named with its reason, nothing written, window open.
+    const QString cut = fx->work.filePath(QStringLiteral("tones/cut.mp3"));
+    tool(QStringLiteral("ffmpeg"),
+         {"-v", "error", "-i", music, "-t", "20", fx->work.filePath("whole.mp3")});
+    writeFile(cut, readFile(fx->work.filePath("whole.mp3")).left(100000));
+    w = open();
+    w->txtwav->setText(cut);
+    click(w->Command2);
+    QCOMPARE(logLines(f).first(), "The file could not be decoded: " + cut);
+    const QStringList shown = MessageBox::takeRecorded();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].startsWith(cut + " cannot be converted: cut short"), qPrintable(shown[0]));
+    QVERIFY(fx->program->exists<FrmConvert>());
+    QVERIFY(!QFileInfo::exists(AudioPaths::qcpPathFor(cut)));
+    QCOMPARE(filesIn(temp), QStringList());
+}
+
+void TestAudio::playsOrSaysWhyNot() {
+    FrmConvert* w = open();
+    click(w->cmdPlay);
+    QCOMPARE(w->lblPlay->text(), QStringLiteral("Choose a sound file first."));
+    const QString tone = fx->work.filePath(QStringLiteral("tone.flac"));
+    tool(QStringLiteral("sox"), {"-n", "-r", "44100", tone, "synth", "1", "sine", "440"});
+    w->txtwav->setText(tone);
+    const QString app = fx->appDir.filePath(QStringLiteral("pvconv"));
+    QFile::remove(app);
+    QVERIFY(QFile::copy(QStringLiteral(REAL_PVCONV), app));
+    QVERIFY(QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    click(w->cmdPlay);
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        // No device here: a clear line at once, nothing converted beside the file.
+        QCOMPARE(w->lblPlay->text(), QStringLiteral("No sound device: cannot play."));
+    } else {
+        QVERIFY2(w->lblPlay->text().startsWith(QStringLiteral("Playing 1.0 s")),
+                 qPrintable(w->lblPlay->text()));
+        QTRY_VERIFY_WITH_TIMEOUT(w->cmdPlay->text() == QStringLiteral("Play"), 10000);
+    }
+    QVERIFY(!QFileInfo::exists(fx->work.filePath(QStringLiteral("tone.qcp"))));
+    QVERIFY(logLines(f).isEmpty() || !logLines(f).first().startsWith("New QCP"));
+}
+
 #include "tst_audio.moc"

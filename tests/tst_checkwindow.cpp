@@ -67,7 +67,7 @@ void TestCheckWindow::toolsMenuOpensPrefilledWindow() {
     QCOMPARE(bar[1]->menu(), f->mnuTools);
     QCOMPARE(bar[2], f->mnuAbout);
     QCOMPARE(f->mnuTools->objectName(), QString("mnuTools"));
-    QCOMPARE(f->mnuTools->actions(), QList<QAction*>{f->mnuCheck});
+    QCOMPARE(f->mnuTools->actions(), (QList<QAction*>{f->mnuCheck, f->mnuPublish, f->mnuPages}));
     QCOMPARE(f->mnuCheck->text(), QString("Check on Server..."));
 
     session().defaultSaveFolder = "/srv/www/tones";

@@ -1,29 +1,65 @@
-// convert: WAV to QCELP through the converter, the window's way.
+// convert: any sound FFmpeg decodes to a QCELP ringtone, through pvconv.
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "engine/AudioPaths.h"
-#include "engine/Conversion.h"
+#include "media/Phones.h"
+#include "media/Sound.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QProcess>
 
 namespace tess::cli {
 
 namespace {
 
-// How to make a file the converter takes from any sound file ffmpeg reads.
-QString remedy(const QString& wav) {
-    const QString name = QFileInfo(wav).fileName();
-    const QString stem = QFileInfo(wav).completeBaseName();
-    const QString copy = stem + QStringLiteral("-8k.wav");
-    auto quoted = [](const QString& n) {
-        return n.contains(QLatin1Char(' ')) || n.contains(QLatin1Char('\''))
-                   ? QLatin1Char('"') + n + QLatin1Char('"')
-                   : n;
-    };
-    return QStringLiteral("make an 8000 Hz mono 16-bit copy, e.g. ffmpeg -i ") + quoted(name) +
-           QStringLiteral(" -ar 8000 -ac 1 -c:a pcm_s16le ") + quoted(copy) +
-           QStringLiteral(", and convert that");
+// A sound output this process could reach: an ALSA playback device, or a
+// PulseAudio or PipeWire server of this user.
+bool haveSoundDevice() {
+    if (!QDir(QStringLiteral("/dev/snd"))
+             .entryList({QStringLiteral("pcmC*p")}, QDir::System)
+             .isEmpty())
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && (QFileInfo::exists(runtime + QStringLiteral("/pulse/native")) ||
+                                  QFileInfo::exists(runtime + QStringLiteral("/pipewire-0")));
+}
+
+// The command links no Qt Gui, so no Qt Multimedia: it plays through ffplay, which
+// decodes the QCP file with FFmpeg's QCELP decoder, as the window does. Bounded by the
+// sound's length. Empty, or why it could not play.
+QString play(const QString& qcp, double seconds) {
+    if (!haveSoundDevice())
+        return QStringLiteral("cannot play: no sound device here");
+    const QString ffplay = QStringLiteral("/usr/bin/ffplay");
+    if (!QFileInfo(ffplay).isExecutable())
+        return QStringLiteral("cannot play: %1 is not installed (the WAV to QCP window's Play "
+                              "button plays it)")
+            .arg(ffplay);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(ffplay,
+            {QStringLiteral("-nodisp"), QStringLiteral("-autoexit"), QStringLiteral("-loglevel"),
+             QStringLiteral("error"), QStringLiteral("--"), qcp});
+    if (!p.waitForStarted(5000))
+        return QStringLiteral("cannot play: %1").arg(p.errorString());
+    if (!p.waitForFinished(static_cast<int>(seconds * 1000) + 5000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return QStringLiteral("cannot play: the player did not finish");
+    }
+    return p.exitCode() == 0 ? QString() : QStringLiteral("cannot play: the player failed");
+}
+
+bool secondsValue(const QString& text, double* out) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || v < 0 || v > 86400)
+        return false;
+    *out = v;
+    return true;
 }
 
 } // namespace
@@ -32,10 +68,13 @@ int convertMain(const QStringList& arguments) {
     const QString name = QStringLiteral("convert");
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Converts 8000 Hz mono PCM WAV recordings (8 or 16 bit) to QCELP-13K (.qcp) with the\n"
-        "converter pvconv beside this program, exactly as the conversion window runs it: in\n"
-        "a fresh private temporary folder, the result written beside the WAV file (its last\n"
-        "three characters replaced by \"qcp\") or to -o. Prints each QCP file's path."));
+        "Converts sound files (anything FFmpeg decodes: WAV of any kind, MP3, AAC/M4A, Ogg\n"
+        "Vorbis, Opus, FLAC, AIFF) to QCELP-13K (.qcp) ringtones with the converter pvconv\n"
+        "beside this program: decoded, mixed to 8000 Hz mono, its loudness set for a phone's\n"
+        "speaker, cut to --max-seconds with a short fade, and streamed into pvconv in a\n"
+        "fresh private temporary folder. The result goes beside the input (its last three\n"
+        "characters replaced by \"qcp\") or to -o. Prints each QCP file's path; warns when\n"
+        "it is larger than the phone's ringer limit."));
     const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write the QCP file to OUT (one input only)."),
                                     QStringLiteral("OUT"));
@@ -43,64 +82,102 @@ int convertMain(const QStringList& arguments) {
                                      QStringLiteral("Tell each stage on standard error."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print one JSON object per file."));
-    for (const QCommandLineOption* o : {&output, &verbose, &json})
+    const QCommandLineOption normalize(
+        QStringLiteral("normalize"),
+        QStringLiteral("Set the loudness to -16 LUFS (EBU R128), true peaks under -1 dBTP "
+                       "(the default)."));
+    const QCommandLineOption noNormalize(QStringLiteral("no-normalize"),
+                                         QStringLiteral("Keep the source's level."));
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("Start SECONDS into the source (default 0)."),
+                                   QStringLiteral("SECONDS"));
+    const QCommandLineOption maxSeconds(
+        QStringLiteral("max-seconds"),
+        QStringLiteral("Keep at most SECONDS, fading out over the last half second (default 30; "
+                       "0 keeps it all)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption phone(QStringLiteral("phone"),
+                                   QStringLiteral("Check the size against this phone profile's "
+                                                  "ringer limit (default \"default\")."),
+                                   QStringLiteral("ID"));
+    const QCommandLineOption playOpt(
+        QStringLiteral("play"),
+        QStringLiteral("Play each result, decoded as a phone decodes it (needs a sound device "
+                       "and ffplay)."));
+    for (const QCommandLineOption* o : {&output, &verbose, &json, &normalize, &noNormalize, &start,
+                                        &maxSeconds, &phone, &playOpt})
         parser.addOption(*o);
-    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("WAV files."),
-                                 QStringLiteral("IN.wav..."));
+    parser.addPositionalArgument(QStringLiteral("IN"),
+                                 QStringLiteral("Sound files (after -- names may start with -)."),
+                                 QStringLiteral("IN..."));
     int exitCode = kOk;
     if (!parseArguments(parser, name, arguments, &exitCode))
         return exitCode;
     const QStringList inputs = parser.positionalArguments();
     if (inputs.isEmpty())
-        return usageError(name, QStringLiteral("no WAV file named"));
+        return usageError(name, QStringLiteral("no sound file named"));
     if (parser.isSet(output) && inputs.size() > 1)
         return usageError(name, QStringLiteral("-o takes one input file"));
+    if (parser.isSet(normalize) && parser.isSet(noNormalize))
+        return usageError(name,
+                          QStringLiteral("--normalize and --no-normalize exclude each other"));
+    media::SoundOptions options;
+    options.normalize = !parser.isSet(noNormalize);
+    if (parser.isSet(start) && !secondsValue(parser.value(start), &options.startSeconds))
+        return usageError(name, QStringLiteral("--start needs a number of seconds"));
+    if (parser.isSet(maxSeconds) && !secondsValue(parser.value(maxSeconds), &options.maxSeconds))
+        return usageError(name, QStringLiteral("--max-seconds needs a number of seconds"));
+    const media::PhoneList phones = media::loadPhones();
+    const QString phoneId =
+        parser.isSet(phone) ? parser.value(phone) : QString::fromLatin1(media::kDefaultPhoneId);
+    const media::PhoneProfile* profile = phones.find(phoneId);
+    if (!profile)
+        return usageError(name, QStringLiteral("no phone profile \"%1\"").arg(phoneId));
 
     int failed = 0;
-    for (const QString& wav : inputs) {
+    for (const QString& in : inputs) {
         const QString qcp =
-            parser.isSet(output) ? parser.value(output) : AudioPaths::qcpPathFor(wav);
-        Conversion::Result r;
-        QString reason;
-        // Every reason the converter would refuse the file for, at once, and the way out.
-        const QStringList unfit = Conversion::inputProblems(wav);
-        if (!unfit.isEmpty()) {
-            r.stage = Conversion::Stage::Output;
-            reason = QStringLiteral("cannot convert it: ") + unfit.join(QStringLiteral("; ")) +
-                     QStringLiteral(". Fix: ") + remedy(wav);
-        } else {
-            Conversion::Hooks hooks;
-            hooks.keepConverterErrors = true;
+            parser.isSet(output) ? parser.value(output) : AudioPaths::qcpPathFor(in);
+        const media::SoundResult r =
+            media::makeRingtone(in, qcp, options, AudioPaths::converterPath());
+        QString note;
+        if (r.ok) {
+            note = media::ringerSizeProblem(r.bytes, r.seconds, *profile);
+            if (!note.isEmpty())
+                printError(qcp, note);
             if (parser.isSet(verbose))
-                hooks.log = [&](const QString& line) { printError(wav, line); };
-            r = Conversion::run(wav, qcp, hooks);
-            if (r.stage == Conversion::Stage::Output) {
-                // pvconv's own reason, without its name and the file's, which we give.
-                QString said = r.converterSaid.section(QLatin1Char('\n'), 0, 0);
-                const QString prefix = QStringLiteral("pvconv: ") + wav + QStringLiteral(": ");
-                if (said.startsWith(prefix))
-                    said = said.mid(prefix.size());
-                reason = QStringLiteral("pvconv could not convert it") +
-                         (said.isEmpty() ? QString() : QStringLiteral(": ") + said) +
-                         QStringLiteral(". Fix: ") + remedy(wav);
-            } else {
-                // The window's message may span lines; one line here.
-                reason = QString(r.message).replace(QLatin1Char('\n'), QLatin1Char(' '));
-            }
-        }
-        if (!r.ok()) {
+                printError(in, QStringLiteral("%1 s, %2 bytes%3")
+                                   .arg(r.seconds, 0, 'f', 2)
+                                   .arg(r.bytes)
+                                   .arg(options.normalize ? QStringLiteral(", %1 LUFS, gain %2 dB")
+                                                                .arg(r.loudness, 0, 'f', 1)
+                                                                .arg(r.gainDb, 0, 'f', 1)
+                                                          : QString()));
+        } else {
             ++failed;
-            printError(wav, reason);
+            printError(in, r.reason);
         }
         if (parser.isSet(json)) {
-            QJsonObject o{{QStringLiteral("wav"), wav}, {QStringLiteral("ok"), r.ok()}};
-            if (r.ok() || r.stage == Conversion::Stage::CleanUp)
+            QJsonObject o{{QStringLiteral("input"), in}, {QStringLiteral("ok"), r.ok}};
+            if (r.ok) {
                 o.insert(QStringLiteral("qcp"), qcp);
-            if (!r.ok())
-                o.insert(QStringLiteral("error"), reason);
+                o.insert(QStringLiteral("seconds"), r.seconds);
+                o.insert(QStringLiteral("bytes"), r.bytes);
+                o.insert(QStringLiteral("fits"), note.isEmpty());
+                if (!note.isEmpty())
+                    o.insert(QStringLiteral("warning"), note);
+            } else {
+                o.insert(QStringLiteral("error"), r.reason);
+            }
             printJson(o);
-        } else if (r.ok() || r.stage == Conversion::Stage::CleanUp) {
+        } else if (r.ok) {
             printLine(shown(qcp));
+        }
+        if (r.ok && parser.isSet(playOpt)) {
+            if (const QString why = play(qcp, r.seconds); !why.isEmpty()) {
+                printError(qcp, why);
+                ++failed;
+            }
         }
     }
     return failed > 0 ? kFailed : kOk;

@@ -1,4 +1,5 @@
-// pvconv: converts an 8 kHz mono PCM WAV recording into a QCELP-13K .qcp file.
+// pvconv: converts a WAV recording into a QCELP-13K .qcp file.
+#include "audio_input.h"
 #include "converter.h"
 #include "qcp_writer.h"
 #include "wav_reader.h"
@@ -34,8 +35,10 @@ void usage(std::FILE* to) {
     std::fprintf(to, "Usage: pvconv INPUT.wav\n"
                      "  or:  pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc] "
                      "INPUT.wav\n"
-                     "Encode an 8000 Hz mono PCM WAV file (8-bit unsigned or 16-bit) into\n"
-                     "QCELP-13K (PureVoice) and write INPUT.qcp beside it.\n"
+                     "Encode a WAV file into QCELP-13K (PureVoice) and write INPUT.qcp beside\n"
+                     "it. Integer PCM of 8, 16, 24 or 32 bits and float of 32 or 64 bits, any\n"
+                     "rate and any number of channels; other than 8000 Hz mono it is mixed to\n"
+                     "mono and resampled to 8000 Hz first.\n"
                      "\n"
                      "Options:\n"
                      "  --variable-rate  choose the rate of each frame from the signal (default)\n"
@@ -180,6 +183,9 @@ static int runConverter(int argc, char** argv) {
     pvconv::WavStream wav(source);
     if (!wav.open())
         return failWith(input, wav.error());
+    pvconv::EncoderInput samplesIn(wav);
+    if (!samplesIn.error().empty())
+        return failWith(input, samplesIn.error());
 
     std::filesystem::path out(input);
     out.replace_extension(".qcp");
@@ -203,7 +209,7 @@ static int runConverter(int argc, char** argv) {
         return {};
     };
     for (;;) {
-        const size_t got = wav.read(block.data(), block.size());
+        const size_t got = samplesIn.read(block.data(), block.size());
         if (got == 0)
             break;
         samples += got;
@@ -211,9 +217,10 @@ static int runConverter(int argc, char** argv) {
         if (std::string err = emit(); !err.empty())
             return failWith(input, err);
     }
-    if (!source.error().empty()) {
+    if (!source.error().empty() || !samplesIn.error().empty()) {
         qcp.abandon();
-        return failWith(input, "read error: " + source.error());
+        return failWith(input, source.error().empty() ? samplesIn.error()
+                                                      : "read error: " + source.error());
     }
     converter.finish(packets);
     if (std::string err = emit(); !err.empty())

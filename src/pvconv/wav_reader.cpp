@@ -1,6 +1,7 @@
 #include "wav_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace pvconv {
@@ -20,6 +21,7 @@ constexpr uint8_t kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 // The fmt fields the reader looks at all lie in its first 40 bytes.
 constexpr size_t kFmtBytesUsed = 40;
@@ -180,17 +182,23 @@ bool WavStream::open() {
             return fail("not PCM: unknown WAVE_FORMAT_EXTENSIBLE sub-format");
         format = le16(guid);
     }
-    if (format != kFormatPcm)
-        return fail("not PCM: format code " + hex16(format) + " (need 0x0001, integer PCM)");
-    if (channels != 1)
-        return fail(std::to_string(channels) + " channels instead of 1 (need mono)");
-    if (rate != kRequiredRate)
-        return fail(std::to_string(rate) + " Hz instead of 8000 Hz");
-    if (bits != 8 && bits != 16)
-        return fail(std::to_string(bits) + " bits per sample (need 8 or 16)");
-    if (blockAlign != bits / 8)
+    if (format != kFormatPcm && format != kFormatFloat)
+        return fail("not PCM: format code " + hex16(format) +
+                    " (need 0x0001, integer PCM, or 0x0003, float)");
+    const bool isFloat = format == kFormatFloat;
+    if (channels == 0 || channels > kMaxChannels)
+        return fail(std::to_string(channels) + " channels (need 1 to " +
+                    std::to_string(kMaxChannels) + ")");
+    if (rate < kMinRate || rate > kMaxRate)
+        return fail(std::to_string(rate) + " Hz (need " + std::to_string(kMinRate) + " to " +
+                    std::to_string(kMaxRate) + " Hz)");
+    if (isFloat ? bits != 32 && bits != 64 : bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return fail(std::to_string(bits) + " bits per sample (need " +
+                    (isFloat ? "32 or 64 for float" : "8, 16, 24 or 32") + ")");
+    if (blockAlign != channels * (bits / 8))
         return fail("block align " + std::to_string(blockAlign) + " does not match " +
-                    std::to_string(bits) + "-bit mono");
+                    std::to_string(bits) + "-bit " +
+                    (channels == 1 ? std::string("mono") : std::to_string(channels) + " channels"));
 
     if (!haveData)
         return fail("no data chunk");
@@ -198,6 +206,9 @@ bool WavStream::open() {
         return fail("read error: cannot seek to the data chunk");
 
     bits_ = bits;
+    channels_ = channels;
+    rate_ = rate;
+    kind_ = isFloat ? SampleKind::Float : SampleKind::Integer;
     truncated_ = dataCut;
     dataLeft_ = dataLen;
     if (dataLen / blockAlign == 0)
@@ -231,7 +242,7 @@ size_t WavStream::refill() {
 
 size_t WavStream::read(int16_t* out, size_t max) {
     const size_t width = static_cast<size_t>(bits_ / 8);
-    if (width == 0)
+    if (width == 0 || width > 2 || channels_ != 1 || kind_ != SampleKind::Integer)
         return 0;
     if (bufLen_ - bufPos_ < width && dataLeft_ > 0)
         refill();
@@ -247,6 +258,59 @@ size_t WavStream::read(int16_t* out, size_t max) {
     return count;
 }
 
+namespace {
+
+double sampleAt(const uint8_t* p, int bits, SampleKind kind) {
+    if (kind == SampleKind::Float) {
+        double v;
+        if (bits == 32) {
+            const uint32_t u = le32(p);
+            float f;
+            std::memcpy(&f, &u, sizeof f);
+            v = f;
+        } else {
+            const uint64_t u = le32(p) | (static_cast<uint64_t>(le32(p + 4)) << 32);
+            std::memcpy(&v, &u, sizeof v);
+        }
+        if (std::isnan(v))
+            return 0.0;
+        return std::clamp(v, -1.0, 1.0);
+    }
+    switch (bits) {
+    case 8:
+        return (p[0] - 128) / 128.0;
+    case 16:
+        return static_cast<int16_t>(le16(p)) / 32768.0;
+    case 24: {
+        const auto u = static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8;
+        return static_cast<int32_t>(u) / 2147483648.0;
+    }
+    default:
+        return static_cast<int32_t>(le32(p)) / 2147483648.0;
+    }
+}
+
+} // namespace
+
+size_t WavStream::readMono(double* out, size_t max) {
+    const size_t width = static_cast<size_t>(bits_ / 8);
+    const size_t frame = width * static_cast<size_t>(channels_);
+    if (frame == 0)
+        return 0;
+    if (bufLen_ - bufPos_ < frame && dataLeft_ > 0)
+        refill();
+    const size_t count = std::min(max, (bufLen_ - bufPos_) / frame);
+    const uint8_t* p = buffer() + bufPos_;
+    for (size_t i = 0; i < count; ++i) {
+        double sum = 0;
+        for (int c = 0; c < channels_; ++c)
+            sum += sampleAt(p + i * frame + static_cast<size_t>(c) * width, bits_, kind_);
+        out[i] = sum / channels_;
+    }
+    bufPos_ += count * frame;
+    return count;
+}
+
 WavAudio parseWav(const uint8_t* data, size_t size) {
     MemorySource src(data, size);
     WavStream stream(src);
@@ -255,11 +319,19 @@ WavAudio parseWav(const uint8_t* data, size_t size) {
         w.error = stream.error();
         return w;
     }
-    int16_t block[4096];
     size_t got;
-    while ((got = stream.read(block, 4096)) > 0)
-        w.samples.insert(w.samples.end(), block, block + got);
+    if (stream.isPlain8kMono()) {
+        int16_t block[4096];
+        while ((got = stream.read(block, 4096)) > 0)
+            w.samples.insert(w.samples.end(), block, block + got);
+    } else {
+        double block[4096];
+        while ((got = stream.readMono(block, 4096)) > 0)
+            w.mono.insert(w.mono.end(), block, block + got);
+    }
     w.bitsPerSample = stream.bitsPerSample();
+    w.channels = stream.channels();
+    w.rate = stream.rate();
     w.dataTruncated = stream.dataTruncated();
     w.ok = true;
     return w;

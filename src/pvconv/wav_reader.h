@@ -8,8 +8,15 @@
 
 namespace pvconv {
 
-// What the reader accepts: 8000 Hz mono PCM, 8-bit unsigned or 16-bit signed.
+// The encoder's rate. The reader takes any rate and channel count; other
+// inputs are downmixed and resampled to this (see audio_input.h).
 inline constexpr uint32_t kRequiredRate = 8000;
+// Bounds of what the reader takes, beyond which a header is surely damaged.
+inline constexpr uint32_t kMinRate = 1000;
+inline constexpr uint32_t kMaxRate = 1536000;
+inline constexpr unsigned kMaxChannels = 64;
+
+enum class SampleKind { Integer, Float };
 
 // Where the reader's bytes come from: a file, a pipe or memory.
 class ByteSource {
@@ -50,7 +57,20 @@ public:
     // error() set when the input is not usable.
     bool open();
     // Up to max samples (16-bit scale, 8-bit input widened); 0 at the end.
+    // Only for 8 or 16-bit mono input (isPlain8kMono() or any rate).
     size_t read(int16_t* out, size_t max);
+    // Up to max frames, each the mean of its channels at full scale 1.0
+    // (NaN read as 0, infinities and out-of-range floats clipped); 0 at the end.
+    size_t readMono(double* out, size_t max);
+
+    int channels() const { return channels_; }
+    uint32_t rate() const { return rate_; }
+    SampleKind kind() const { return kind_; }
+    // 8000 Hz mono 8 or 16-bit integer: samples go to the encoder as they are.
+    bool isPlain8kMono() const {
+        return rate_ == kRequiredRate && channels_ == 1 && kind_ == SampleKind::Integer &&
+               bits_ <= 16;
+    }
 
     const std::string& error() const { return error_; }
     int bitsPerSample() const { return bits_; }
@@ -69,6 +89,9 @@ private:
     ByteSource& src_;
     std::string error_;
     int bits_ = 0;
+    int channels_ = 0;
+    uint32_t rate_ = 0;
+    SampleKind kind_ = SampleKind::Integer;
     bool truncated_ = false;
     uint64_t consumed_ = 0;
     uint64_t dataLeft_ = 0; // bytes of the data chunk not yet taken from the source
@@ -81,8 +104,11 @@ private:
 struct WavAudio {
     bool ok = false;
     std::string error;            // one line, set when !ok
-    std::vector<int16_t> samples; // 16-bit scale, 8-bit input widened
+    std::vector<int16_t> samples; // 16-bit scale, 8-bit input widened (plain 8 kHz mono)
+    std::vector<double> mono;     // any other input: its frames downmixed, full scale 1.0
     int bitsPerSample = 0;
+    int channels = 0;
+    uint32_t rate = 0;
     bool dataTruncated = false; // the data chunk claimed more than the file holds
 };
 

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -35,6 +36,8 @@ private Q_SLOTS:
     void truncatedDataUsesWhatIsPresent();
     void rejectsWithOneLineReason_data();
     void rejectsWithOneLineReason();
+    void readsEveryFormat_data();
+    void readsEveryFormat();
     void survivesHostileMutations();
     void streamsFromAnInputThatCannotSeek();
 };
@@ -104,15 +107,15 @@ void TestWavReader::rejectsWithOneLineReason_data() {
     row("AVI", QByteArray("RIFF") + le32(100) + QByteArray("AVI ") + fmt16() + data,
         "not a RIFF/WAVE");
     row("header only", QByteArray("RIFF\x04\x00\x00\x00WA", 10), "truncated");
-    row("float", riffWave(chunk("fmt ", fmtBody(3, 1, 8000, 32)) + data), "not PCM");
     row("a-law", riffWave(chunk("fmt ", fmtBody(6, 1, 8000, 8)) + data), "not PCM");
-    row("extensible float", riffWave(chunk("fmt ", extensibleFmtBody(3, 1, 8000, 32)) + data),
+    row("float of 16 bits", riffWave(chunk("fmt ", fmtBody(3, 1, 8000, 16)) + data), "16 bits");
+    row("extensible a-law", riffWave(chunk("fmt ", extensibleFmtBody(6, 1, 8000, 8)) + data),
         "not PCM");
-    row("22050 Hz", riffWave(chunk("fmt ", fmtBody(1, 1, 22050, 16)) + data),
-        "22050 Hz instead of 8000 Hz");
-    row("stereo", riffWave(chunk("fmt ", fmtBody(1, 2, 8000, 16)) + data), "2 channels");
-    row("24 bits", riffWave(chunk("fmt ", fmtBody(1, 1, 8000, 24)) + data), "24 bits");
-    row("32 bits", riffWave(chunk("fmt ", fmtBody(1, 1, 8000, 32)) + data), "32 bits");
+    row("20 bits", riffWave(chunk("fmt ", fmtBody(1, 1, 8000, 20)) + data), "20 bits");
+    row("no channels", riffWave(chunk("fmt ", fmtBody(1, 0, 8000, 16)) + data), "0 channels");
+    row("rate zero", riffWave(chunk("fmt ", fmtBody(1, 1, 0, 16)) + data), "0 Hz");
+    row("rate absurd", riffWave(chunk("fmt ", fmtBody(1, 1, 0xFFFFFFFFu, 16)) + data),
+        "4294967295 Hz");
     QByteArray badAlign = fmtBody(1, 1, 8000, 16);
     badAlign.replace(12, 2, le16(4));
     row("block align", riffWave(chunk("fmt ", badAlign) + data), "block align");
@@ -136,6 +139,75 @@ void TestWavReader::rejectsWithOneLineReason() {
     const QString error = QString::fromStdString(w.error);
     QVERIFY2(error.contains(reason), qPrintable(error));
     QVERIFY(!error.contains(QLatin1Char('\n')));
+}
+
+void TestWavReader::readsEveryFormat_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    // Every format holds the same two frames: (0.5, -0.25) and (-1.0, 0.0) on the first two
+    // channels, further channels 0.25; so the means are known exactly.
+    auto frames = [](int bits, bool isFloat, int channels) {
+        QByteArray b;
+        const double v[2][2] = {{0.5, -0.25}, {-1.0, 0.0}};
+        for (const auto& fr : v) {
+            for (int c = 0; c < channels; ++c) {
+                const double x = c < 2 ? fr[c] : 0.25;
+                if (isFloat && bits == 32) {
+                    const float f = static_cast<float>(x);
+                    b.append(reinterpret_cast<const char*>(&f), 4);
+                } else if (isFloat) {
+                    b.append(reinterpret_cast<const char*>(&x), 8);
+                } else if (bits == 8) {
+                    b.append(static_cast<char>(static_cast<int>(128 + x * 128)));
+                } else {
+                    const auto i = static_cast<int64_t>(x * std::ldexp(1.0, bits - 1));
+                    for (int k = 0; k < bits / 8; ++k)
+                        b.append(static_cast<char>((i >> (8 * k)) & 0xFF));
+                }
+            }
+        }
+        return b;
+    };
+    struct Kind {
+        const char* name;
+        uint16_t format;
+        int bits, channels, rate;
+        bool extensible;
+    };
+    const Kind kinds[] = {{"8-bit stereo 11025", 1, 8, 2, 11025, false},
+                          {"16-bit stereo 44100", 1, 16, 2, 44100, false},
+                          {"24-bit mono 48000", 1, 24, 1, 48000, false},
+                          {"32-bit 6 channels 96000", 1, 32, 6, 96000, false},
+                          {"float 32 stereo 8000", 3, 32, 2, 8000, false},
+                          {"float 64 mono 22050", 3, 64, 1, 22050, false},
+                          {"extensible 24-bit stereo", 1, 24, 2, 44100, true},
+                          {"extensible float 32 3 channels", 3, 32, 3, 16000, true}};
+    for (const Kind& k : kinds) {
+        const QByteArray fmt = k.extensible
+                                   ? extensibleFmtBody(k.format, k.channels, k.rate, k.bits)
+                                   : fmtBody(k.format, k.channels, k.rate, k.bits);
+        QTest::newRow(k.name) << riffWave(chunk("fmt ", fmt) +
+                                          chunk("data", frames(k.bits, k.format == 3, k.channels)))
+                              << k.channels << k.rate;
+    }
+}
+
+void TestWavReader::readsEveryFormat() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    const WavAudio w = parse(file);
+    QVERIFY2(w.ok, w.error.c_str());
+    QCOMPARE(w.channels, channels);
+    QCOMPARE(static_cast<int>(w.rate), rate);
+    QVERIFY(w.samples.empty());
+    QCOMPARE(w.mono.size(), size_t(2));
+    const double extra = channels > 2 ? (channels - 2) * 0.25 : 0.0;
+    const double want[2] = {channels == 1 ? 0.5 : (0.25 + extra) / channels,
+                            channels == 1 ? -1.0 : (-1.0 + extra) / channels};
+    for (int i = 0; i < 2; ++i)
+        QVERIFY2(std::abs(w.mono[i] - want[i]) < 1.0 / 128, qPrintable(QString::number(w.mono[i])));
 }
 
 void TestWavReader::survivesHostileMutations() {
@@ -165,8 +237,9 @@ void TestWavReader::survivesHostileMutations() {
         }
         const WavAudio w = parse(f);
         if (w.ok) {
-            QVERIFY(!w.samples.empty());
-            QVERIFY(w.samples.size() <= static_cast<size_t>(f.size()));
+            const size_t n = w.samples.size() + w.mono.size();
+            QVERIFY(n > 0);
+            QVERIFY(n <= static_cast<size_t>(f.size()));
         } else {
             QVERIFY(!w.error.empty());
             QVERIFY(w.error.find('\n') == std::string::npos);

@@ -1,6 +1,8 @@
 // libFuzzer target of the streaming WAV reader: any byte string, read as a
 // file (known length, seekable) and as a pipe (neither), must give either
-// samples or a one-line reason, without reading outside the input.
+// samples or a one-line reason, without reading outside the input. Samples
+// go on through the downmix and the resampler, as in pvconv.
+#include "audio_input.h"
 #include "wav_reader.h"
 
 #include <algorithm>
@@ -35,14 +37,24 @@ void check(pvconv::ByteSource& src, size_t size) {
             std::abort();
         return;
     }
-    if (w.bitsPerSample() != 8 && w.bitsPerSample() != 16)
+    const int bits = w.bitsPerSample();
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32 && bits != 64)
         std::abort();
+    if (w.channels() < 1 || w.channels() > static_cast<int>(pvconv::kMaxChannels))
+        std::abort();
+    pvconv::EncoderInput in(w);
+    if (!in.error().empty())
+        return; // a rate the resampler refuses is a reason, not a fault
     size_t total = 0, got;
     int16_t block[333];
-    while ((got = w.read(block, 333)) > 0)
+    while ((got = in.read(block, 333)) > 0)
         total += got;
-    // Samples can only come from bytes of the input, and there is at least one.
-    if (total == 0 || total > size || w.bytesRead() > size)
+    // Frames can only come from bytes of the input, and there is at least one.
+    const uint64_t frames = w.isPlain8kMono() ? total : in.inputFrames();
+    if (frames == 0 || frames > size || w.bytesRead() > size || !in.error().empty())
+        std::abort();
+    // Resampled: no more than the rate ratio allows, give or take the filter's rounding.
+    if (total > frames * pvconv::kRequiredRate / w.rate() + 2)
         std::abort();
 }
 
