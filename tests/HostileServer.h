@@ -100,8 +100,6 @@ public:
                     QString::number(listeners_[size_t(which)].port) + path);
     }
     int accepted() const { return accepted_; }
-    // Connections being served at once, at most.
-    int mostAtOnce() const { return most_; }
 
 private:
     struct Listener {
@@ -164,9 +162,6 @@ private:
     }
 
     void serve(int fd, int port) {
-        const int now = ++open_;
-        for (int m = most_; now > m && !most_.compare_exchange_weak(m, now);) {
-        }
         Connection c;
         c.fd_ = fd;
         c.stop_ = &stop_;
@@ -183,7 +178,6 @@ private:
         }
         if (c.request.contains("\r\n\r\n"))
             script_(c);
-        --open_;
         ::close(fd);
     }
 
@@ -193,8 +187,6 @@ private:
     std::vector<Listener> listeners_;
     std::atomic_bool stop_{false};
     std::atomic_int accepted_{0};
-    std::atomic_int open_{0};
-    std::atomic_int most_{0};
     std::thread thread_;
     std::mutex mutex_;
     std::vector<std::thread> workers_;

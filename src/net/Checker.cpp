@@ -155,11 +155,17 @@ public:
     CheckResult result;
 
 private:
+    // Findings quote URLs as written: any user name and password in them goes.
+    QString hidden(QString text) const {
+        for (const QString& secret : secrets_)
+            text.replace(secret, QString());
+        return text;
+    }
     void problem(const QString& reason, const QString& fix) {
-        result.problems.append({reason, fix});
+        result.problems.append({hidden(reason), hidden(fix)});
     }
     void warning(const QString& reason, const QString& fix) {
-        result.warnings.append({reason, fix});
+        result.warnings.append({hidden(reason), hidden(fix)});
     }
 
     void finishLater() {
@@ -296,6 +302,11 @@ private:
         const QString contentUrl = result.report.fields.url;
         if (contentUrl.isEmpty())
             return finish();
+        const QString plainUrl = shownUrl(contentUrl);
+        if (plainUrl != contentUrl) {
+            const qsizetype from = contentUrl.indexOf(QLatin1String("://")) + 3;
+            secrets_.append(contentUrl.mid(from, contentUrl.size() - plainUrl.size()));
+        }
         // A phone sends Content-URL as it stands: a space or a quote breaks its request,
         // though the check itself (like a browser) could escape it.
         for (const UrlFinding& u : contentUrlFindings(contentUrl, shownUrl(contentUrl)))
@@ -395,6 +406,7 @@ private:
     HostQueue* hosts_;
     CheckOptions options_;
     std::function<void(Job*)> done_;
+    QStringList secrets_;
     std::unique_ptr<Fetch> fetch_;
 };
 
