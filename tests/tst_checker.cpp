@@ -91,6 +91,7 @@ private Q_SLOTS:
     void mislabelledMediaByItsBytes();
     void redirectChains();
     void bigFilesAreCapped();
+    void mediaJudgedFromItsFirstBytes();
     void brokenDescriptorsAndUrls();
     void silentServerTimesOut();
     void parallelLimitAndCancel();
@@ -332,6 +333,44 @@ void TestChecker::bigFilesAreCapped() {
     QVERIFY(!r[0].media.fetched);
     QVERIFY(hasProblem(r[1], "longer than Content-Size (10 bytes)"));
     QVERIFY(r[1].media.bytes <= 11);
+}
+
+void TestChecker::mediaJudgedFromItsFirstBytes() {
+    // A 3 MB media file of its stated size: the judge gets its first bytes only, up to
+    // the limit asked, and the whole size; its findings join the result.
+    QByteArray media(3 * 1024 * 1024, 'q');
+    media.replace(0, 4, "MThd");
+    const QUrl url = publish("right", "judged", 0, media);
+    CheckOptions options;
+    options.mediaHeadBytes = 100000;
+    QByteArray seenHead;
+    qint64 seenSize = -1;
+    QString seenName;
+    options.judgeMedia = [&](const QByteArray& head, qint64 size, const QString& name,
+                             const QString&) {
+        seenHead = head;
+        seenSize = size;
+        seenName = name;
+        return MediaVerdict{"midi sound", {{"refuse", "a broken midi", "save it again"}}};
+    };
+    const QList<CheckResult> r = runCheck({url}, options);
+    QVERIFY2(r[0].downloads(), qPrintable(reasons(r[0])));
+    QCOMPARE(seenHead, media.left(100000));
+    QCOMPARE(seenSize, media.size());
+    QCOMPARE(seenName, QString("judged.mid"));
+    QVERIFY(r[0].judgedMedia);
+    QVERIFY(!r[0].plays());
+    QVERIFY(describe(r[0]).contains("  refuse: a broken midi"));
+    QVERIFY(describe(r[0]).contains("  media is: midi sound"));
+    QCOMPARE(summaryLine(r[0]),
+             QString("judged.gcd: downloads, but the phone will not take it: a broken midi. "
+                     "Fix: save it again"));
+    QCOMPARE(toJson(r[0])["plays"].toBool(), false);
+    // Without a judge nothing is judged and nothing more is kept.
+    const QList<CheckResult> plain = runCheck({url});
+    QVERIFY(!plain[0].judgedMedia);
+    QVERIFY(plain[0].plays());
+    QVERIFY(!toJson(plain[0]).contains("plays"));
 }
 
 void TestChecker::brokenDescriptorsAndUrls() {

@@ -1,6 +1,8 @@
 // show: a descriptor read back, with everything wrong with it.
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/InspectText.h"
+#include "cli/PhoneOption.h"
 #include "engine/DescriptorReader.h"
 
 #include <QFileInfo>
@@ -34,7 +36,8 @@ void controlProblems(DescriptorReport* r) {
                                               "disguise the text."));
 }
 
-void printReport(const QString& file, const DescriptorReport& r) {
+void printReport(const QString& file, const DescriptorReport& r,
+                 const std::optional<media::Inspection>& media, const media::PhoneProfile& phone) {
     printLine(shown(file));
     const QStringList& names = descriptorFieldNames();
     const QString values[] = {r.fields.type,   r.fields.name, r.fields.version,
@@ -57,6 +60,14 @@ void printReport(const QString& file, const DescriptorReport& r) {
         printLine(QStringLiteral("  problem: ") + shown(u.reason));
         printLine(QStringLiteral("    fix: ") + shown(u.fix));
     }
+    if (!media)
+        return;
+    printLine(QStringLiteral("  media is: ") + media->summary());
+    for (const QString& line : findingLines(*media))
+        printLine(QStringLiteral("  ") + line);
+    printLine(QStringLiteral("  media ") +
+              (media->works() ? QStringLiteral("works on ") : QStringLiteral("will not work on ")) +
+              shown(phone.name()) + QStringLiteral(" (") + phone.id + QLatin1Char(')'));
 }
 
 } // namespace
@@ -70,10 +81,14 @@ int showMain(const QStringList& arguments) {
         "file beside the descriptor (the file name of Content-URL) when it is there, and\n"
         "characters in Content-URL a phone cannot send as they stand (space, #, ?, control\n"
         "characters) or a Content-URL that ends in \"/\".\n"
-        "Prints the fields and \"ok\" or the problems."));
+        "Prints the fields and \"ok\" or the problems. The media file found beside it is\n"
+        "inspected for the phone (--phone) as 'tessavane-cli inspect' does; the exit\n"
+        "status stays that of the descriptors ('inspect' fails on media)."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print one JSON object per file."));
     parser.addOption(json);
+    const QCommandLineOption phone = phoneOption();
+    parser.addOption(phone);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Descriptors (.gcd)."),
                                  QStringLiteral("FILE..."));
     int exitCode = kOk;
@@ -82,11 +97,17 @@ int showMain(const QStringList& arguments) {
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())
         return usageError(name, QStringLiteral("no descriptor named"));
+    const std::optional<media::PhoneProfile> profile = chosenPhone(parser, phone, name, &exitCode);
+    if (!profile)
+        return exitCode;
     int failed = 0;
     for (const QString& file : files) {
         DescriptorReport r = readDescriptorFile(file);
         if (r.readError.isEmpty())
             controlProblems(&r);
+        std::optional<media::Inspection> media;
+        if (!r.mediaPath.isEmpty())
+            media = media::inspectFile(r.mediaPath, *profile, r.fields.type);
         if (!r.ok())
             ++failed;
         if (!r.readError.isEmpty())
@@ -102,14 +123,17 @@ int showMain(const QStringList& arguments) {
                 for (const UrlFinding& u : r.urlFindings)
                     problems.append(u.reason + QStringLiteral(" Fix: ") + u.fix + QLatin1Char('.'));
                 o.insert(QStringLiteral("problems"), QJsonArray::fromStringList(problems));
-                if (!r.mediaPath.isEmpty())
-                    o.insert(QStringLiteral("media"),
-                             QJsonObject{{QStringLiteral("file"), r.mediaPath},
-                                         {QStringLiteral("size"), r.mediaSize}});
+                if (media) {
+                    QJsonObject m = inspectionJson(*media);
+                    m.insert(QStringLiteral("file"), r.mediaPath);
+                    m.insert(QStringLiteral("size"), r.mediaSize);
+                    m.insert(QStringLiteral("phone"), profile->id);
+                    o.insert(QStringLiteral("media"), m);
+                }
             }
             printJson(o);
         } else if (r.readError.isEmpty()) {
-            printReport(file, r);
+            printReport(file, r, media, *profile);
         }
     }
     std::fflush(stdout);

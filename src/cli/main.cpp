@@ -20,6 +20,8 @@ const Subcommand kSubcommands[] = {
     {"pages", "write WML and XHTML download pages for the descriptors of a folder", pagesMain},
     {"server-config", "print the web server lines that serve the seven types right",
      serverConfigMain},
+    {"inspect", "say what media files really are and what a phone will make of them", inspectMain},
+    {"phones", "list the phone profiles media is judged by", phonesMain},
 };
 
 void printHelp() {

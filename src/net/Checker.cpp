@@ -338,6 +338,8 @@ private:
         const bool publicSeen = fetch_->publicSeen();
         fetch_ = std::make_unique<Fetch>(hosts_, options_, media, cap, false, publicSeen,
                                          [this] { mediaDone(); });
+        if (options_.judgeMedia)
+            fetch_->headBytes = options_.mediaHeadBytes;
         fetch_->start();
     }
 
@@ -368,6 +370,15 @@ private:
         // Bytes of another format: no server line makes the phone play them.
         const QString expected = formatOfContentType(type);
         result.mediaFormat = sniffFormat(fetch_->head);
+        if (options_.judgeMedia) {
+            // The whole file's size: what was read, or what the server says there is.
+            const qint64 whole = f.info.capped && f.info.contentLength > f.info.bytes
+                                     ? f.info.contentLength
+                                     : f.info.bytes;
+            result.mediaVerdict =
+                options_.judgeMedia(fetch_->head, whole, f.info.finalUrl.fileName(), QString());
+            result.judgedMedia = true;
+        }
         if (!expected.isEmpty() && !result.mediaFormat.isEmpty() && result.mediaFormat != expected)
             problem(what + QStringLiteral(" is ") + formatDescription(result.mediaFormat) +
                         QStringLiteral(" by its first bytes, not ") + type +
@@ -616,6 +627,16 @@ QJsonObject toJson(const CheckResult& r) {
             m.insert(QStringLiteral("format"), r.mediaFormat);
         o.insert(QStringLiteral("media"), m);
     }
+    if (r.judgedMedia) {
+        QJsonArray list;
+        for (const MediaFinding& f : r.mediaVerdict.findings)
+            list.append(QJsonObject{{QStringLiteral("severity"), f.severity},
+                                    {QStringLiteral("reason"), f.reason},
+                                    {QStringLiteral("fix"), f.fix}});
+        o.insert(QStringLiteral("plays"), r.plays());
+        o.insert(QStringLiteral("mediaIs"), r.mediaVerdict.summary);
+        o.insert(QStringLiteral("mediaFindings"), list);
+    }
     return o;
 }
 
@@ -652,12 +673,26 @@ QStringList describe(const CheckResult& r) {
         lines.append(QStringLiteral("  warning: ") + f.reason);
         lines.append(QStringLiteral("    fix: ") + f.fix);
     }
+    if (r.judgedMedia) {
+        lines.append(QStringLiteral("  media is: ") + r.mediaVerdict.summary);
+        for (const MediaFinding& f : r.mediaVerdict.findings) {
+            lines.append(QStringLiteral("  ") + f.severity + QStringLiteral(": ") + f.reason);
+            if (!f.fix.isEmpty())
+                lines.append(QStringLiteral("    fix: ") + f.fix);
+        }
+    }
     return lines;
 }
 
 QString summaryLine(const CheckResult& r) {
     // The descriptors of one check share their folder: the name tells them apart.
     const QString name = r.url.fileName().isEmpty() ? shownUrl(r.url) : r.url.fileName();
+    if (r.downloads() && !r.plays()) {
+        for (const MediaFinding& f : r.mediaVerdict.findings)
+            if (f.severity == QLatin1String("refuse"))
+                return name + QStringLiteral(": downloads, but the phone will not take it: ") +
+                       f.reason + QStringLiteral(". Fix: ") + f.fix;
+    }
     if (r.downloads())
         return QStringLiteral("ok: ") + name +
                (r.warnings.isEmpty()

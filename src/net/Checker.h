@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,21 @@
 namespace tess::net {
 
 class HostQueue;
+
+// What a phone will make of the media, judged from its first bytes as fetched.
+struct MediaFinding {
+    QString severity; // "refuse", "may" or "hint"
+    QString reason;
+    QString fix;
+};
+struct MediaVerdict {
+    QString summary; // "png picture, 128x160, 8-bit palette, 2048 bytes"
+    QList<MediaFinding> findings;
+};
+// head: the first bytes (at most mediaHeadBytes); size: the whole file's; the file name
+// of the media URL; the descriptor's Content-Type (empty: the check itself compares it).
+using MediaJudge = std::function<MediaVerdict(const QByteArray& head, qint64 size,
+                                              const QString& fileName, const QString& type)>;
 
 struct CheckOptions {
     // Longest wait for the connection, for the answer and between two reads.
@@ -32,6 +48,10 @@ struct CheckOptions {
     // How far checks may run ahead of the first unfinished one, so that whoever
     // shows results in the order asked holds no more than this many.
     int window = 256;
+    // Judges the media from the bytes the check fetches anyway; unset, it is not judged.
+    MediaJudge judgeMedia;
+    // The most of the media kept for judging.
+    qint64 mediaHeadBytes = 256 * 1024;
 };
 
 // A URL as it may be shown or saved: without a user name or password.
@@ -72,11 +92,20 @@ struct CheckResult {
     bool readDescriptor = false;
     FetchInfo media;
     QString mediaFormat; // the media's format by its first bytes (sniffFormat); may be empty
+    bool judgedMedia = false;
+    MediaVerdict mediaVerdict; // when judgedMedia
     QList<Finding> problems;
     QList<Finding> warnings;
 
     // Whether a phone would download the content.
     bool downloads() const { return problems.isEmpty(); }
+    // Whether the phone would take the media once downloaded (no "refuse" finding).
+    bool plays() const {
+        for (const MediaFinding& f : mediaVerdict.findings)
+            if (f.severity == QLatin1String("refuse"))
+                return false;
+        return true;
+    }
 };
 
 QJsonObject toJson(const CheckResult& result);

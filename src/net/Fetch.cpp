@@ -528,8 +528,9 @@ void Fetch::take(const QByteArray& chunk) {
     info.bytes += n;
     if (keepBody_)
         body += chunk.left(n);
-    if (head.size() < kSniffBytes)
-        head += chunk.left(std::min<qint64>(n, kSniffBytes - head.size()));
+    const qint64 keep = std::max<qint64>(kSniffBytes, headBytes);
+    if (head.size() < keep)
+        head += chunk.left(std::min<qint64>(n, keep - head.size()));
     if (info.bytes >= cap_) {
         info.capped = true;
         drop();

@@ -76,8 +76,10 @@ public:
 
     FetchInfo info;
     QByteArray body;
-    // The body's first kSniffBytes, kept even when the body is not: they tell its format.
+    // The body's first headBytes (at least kSniffBytes), kept even when the body is not:
+    // they tell its format, and more of them what a phone makes of it.
     QByteArray head;
+    qint64 headBytes = 0;
     End end = End::Answered;
 
 private:
