@@ -50,12 +50,16 @@ int convertMain(const QStringList& arguments) {
             ++failed;
             printError(wav, reason);
         }
+        if (!r.notice.isEmpty())
+            printError(qcp, r.notice);
         if (parser.isSet(json)) {
             QJsonObject o{{QStringLiteral("wav"), wav}, {QStringLiteral("ok"), r.ok()}};
             if (r.ok() || r.stage == Conversion::Stage::CleanUp)
                 o.insert(QStringLiteral("qcp"), qcp);
             if (!r.ok())
                 o.insert(QStringLiteral("error"), reason);
+            if (!r.notice.isEmpty())
+                o.insert(QStringLiteral("notice"), r.notice);
             printJson(o);
         } else if (r.ok() || r.stage == Conversion::Stage::CleanUp) {
             printLine(shown(qcp));
