@@ -46,6 +46,7 @@ private Q_SLOTS:
     void progressOnATerminalOnly();
     void outOfReachIsReported();
     void plantedLinksAreReplacedNotFollowed();
+    void namesOnStandardInputAreBounded();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = {},
@@ -390,6 +391,46 @@ void TestCli::plantedLinksAreReplacedNotFollowed() {
         QVERIFY2(QFileInfo(t).isFile() && !QFileInfo(t).isSymLink(), qPrintable(t));
     QCOMPARE(slurp(targets[0]), descriptor("audio/midi", "song", "", "", "http://host/x", 8));
     QVERIFY(slurp(targets[2]).startsWith("RIFF"));
+}
+
+void TestCli::namesOnStandardInputAreBounded() {
+    const QString a = put(media + "/a.mid", "x");
+    const QString b = put(media + "/b.mid", "x");
+    // A name longer than any path is refused; the names around it are still written.
+    const QByteArray tooLong = (media + "/").toUtf8() + QByteArray(5000, 'n') + ".mid";
+    for (const char separator : {'\n', '\0'}) {
+        QByteArray input = a.toUtf8() + separator + tooLong + separator + b.toUtf8() + separator;
+        const QStringList args =
+            separator ? QStringList{"batch", "--save-folder", web, "--url", "u"}
+                      : QStringList{"batch", "-0", "--save-folder", web, "--url", "u"};
+        const Run r = cli(args, input);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.out, web + "/a.gcd\n" + web + "/b.gcd\n");
+        QCOMPARE(r.err, QStringLiteral("tessavane-cli: standard input: a name longer than 4096 "
+                                       "bytes is refused\n"));
+    }
+    // A name of 4096 bytes is still a name (here of no file).
+    const QByteArray longest = (media + "/").toUtf8().leftJustified(4092, 'l') + ".mid";
+    QCOMPARE(longest.size(), 4096);
+    Run r = cli({"batch", "--save-folder", web, "--url", "u"}, longest + "\r\n");
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains("File name too long") || r.err.contains("does not exist"),
+             qPrintable(r.err));
+    QVERIFY(!r.err.contains("refused"));
+
+    // Endless input: NUL bytes without end, as names or as one name without end.
+    for (const QStringList& args : {QStringList{"batch", "-0", "--save-folder", web, "--url", "u"},
+                                    QStringList{"batch", "--save-folder", web, "--url", "u"}}) {
+        r = runCli(args, home, {}, QProcessEnvironment::systemEnvironment(), [] {
+            const int zero = ::open("/dev/zero", O_RDONLY);
+            ::dup2(zero, STDIN_FILENO);
+        });
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.startsWith("tessavane-cli: standard input: ") &&
+                     r.err.contains("reading stopped"),
+                 qPrintable(r.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
