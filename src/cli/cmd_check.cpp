@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "net/Checker.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QUrl>
@@ -82,11 +83,14 @@ int checkMain(const QStringList& arguments) {
         if (base.scheme() != QLatin1String("http") && base.scheme() != QLatin1String("https"))
             return usageError(name, QStringLiteral("--served-at takes an http:// URL"));
         QString error;
-        urls = net::servedDescriptorUrls(parser.value(folder), base, &error);
+        QList<net::SkippedFile> skipped;
+        urls = net::servedDescriptorUrls(parser.value(folder), base, &error, &skipped);
         if (!error.isEmpty()) {
             printError(parser.value(folder), error);
             return kFailed;
         }
+        for (const net::SkippedFile& s : skipped)
+            printError(QDir(parser.value(folder)).filePath(s.name), s.reason);
         if (urls.isEmpty()) {
             printError(parser.value(folder), QStringLiteral("no .gcd files"));
             return kFailed;
@@ -101,7 +105,8 @@ int checkMain(const QStringList& arguments) {
     const bool asJson = parser.isSet(json);
     int failed = 0;
     int printed = 0;
-    // Results come as they finish; they are printed in the order asked.
+    // Results come as they finish; they are printed in the order asked. The checker
+    // runs no further ahead than its window, which bounds what waits here.
     std::map<int, net::CheckResult> waiting;
     net::Checker checker(options);
     StatusLine progress;

@@ -4,9 +4,29 @@
 #include "engine/AudioPaths.h"
 #include "engine/Conversion.h"
 
+#include <QFileInfo>
 #include <QJsonObject>
 
 namespace tess::cli {
+
+namespace {
+
+// How to make a file the converter takes from any sound file ffmpeg reads.
+QString remedy(const QString& wav) {
+    const QString name = QFileInfo(wav).fileName();
+    const QString stem = QFileInfo(wav).completeBaseName();
+    const QString copy = stem + QStringLiteral("-8k.wav");
+    auto quoted = [](const QString& n) {
+        return n.contains(QLatin1Char(' ')) || n.contains(QLatin1Char('\''))
+                   ? QLatin1Char('"') + n + QLatin1Char('"')
+                   : n;
+    };
+    return QStringLiteral("make an 8000 Hz mono 16-bit copy, e.g. ffmpeg -i ") + quoted(name) +
+           QStringLiteral(" -ar 8000 -ac 1 -c:a pcm_s16le ") + quoted(copy) +
+           QStringLiteral(", and convert that");
+}
+
+} // namespace
 
 int convertMain(const QStringList& arguments) {
     const QString name = QStringLiteral("convert");
@@ -40,12 +60,34 @@ int convertMain(const QStringList& arguments) {
     for (const QString& wav : inputs) {
         const QString qcp =
             parser.isSet(output) ? parser.value(output) : AudioPaths::qcpPathFor(wav);
-        Conversion::Hooks hooks;
-        if (parser.isSet(verbose))
-            hooks.log = [&](const QString& line) { printError(wav, line); };
-        const Conversion::Result r = Conversion::run(wav, qcp, hooks);
-        // The window's message may span lines; one line here.
-        const QString reason = QString(r.message).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        Conversion::Result r;
+        QString reason;
+        // Every reason the converter would refuse the file for, at once, and the way out.
+        const QStringList unfit = Conversion::inputProblems(wav);
+        if (!unfit.isEmpty()) {
+            r.stage = Conversion::Stage::Output;
+            reason = QStringLiteral("cannot convert it: ") + unfit.join(QStringLiteral("; ")) +
+                     QStringLiteral(". Fix: ") + remedy(wav);
+        } else {
+            Conversion::Hooks hooks;
+            hooks.keepConverterErrors = true;
+            if (parser.isSet(verbose))
+                hooks.log = [&](const QString& line) { printError(wav, line); };
+            r = Conversion::run(wav, qcp, hooks);
+            if (r.stage == Conversion::Stage::Output) {
+                // pvconv's own reason, without its name and the file's, which we give.
+                QString said = r.converterSaid.section(QLatin1Char('\n'), 0, 0);
+                const QString prefix = QStringLiteral("pvconv: ") + wav + QStringLiteral(": ");
+                if (said.startsWith(prefix))
+                    said = said.mid(prefix.size());
+                reason = QStringLiteral("pvconv could not convert it") +
+                         (said.isEmpty() ? QString() : QStringLiteral(": ") + said) +
+                         QStringLiteral(". Fix: ") + remedy(wav);
+            } else {
+                // The window's message may span lines; one line here.
+                reason = QString(r.message).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            }
+        }
         if (!r.ok()) {
             ++failed;
             printError(wav, reason);

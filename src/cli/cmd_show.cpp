@@ -20,6 +20,20 @@ QJsonObject fieldsJson(const DescriptorFields& f) {
                        {QStringLiteral("Content-Size"), f.size}};
 }
 
+// A value holding controls or bidi marks shows wrongly on a phone and can pass
+// for another name in a listing.
+void controlProblems(DescriptorReport* r) {
+    const QStringList& names = descriptorFieldNames();
+    const QString values[] = {r->fields.type,   r->fields.name, r->fields.version,
+                              r->fields.vendor, r->fields.url,  r->fields.size};
+    for (int i = 0; i < 6; ++i)
+        if (holdsUnsafe(values[i]))
+            r->problems.append(names[i] + QStringLiteral(" holds control or bidi characters (") +
+                               shown(values[i]) +
+                               QStringLiteral("); a phone shows them wrongly and they can "
+                                              "disguise the text."));
+}
+
 void printReport(const QString& file, const DescriptorReport& r) {
     printLine(shown(file));
     const QStringList& names = descriptorFieldNames();
@@ -35,10 +49,14 @@ void printReport(const QString& file, const DescriptorReport& r) {
                   QStringLiteral(" bytes"));
     else
         printLine(QStringLiteral("  media: not found beside it"));
-    if (r.problems.isEmpty())
+    if (r.ok())
         printLine(QStringLiteral("  ok"));
     for (const QString& p : r.problems)
         printLine(QStringLiteral("  problem: ") + shown(p));
+    for (const UrlFinding& u : r.urlFindings) {
+        printLine(QStringLiteral("  problem: ") + shown(u.reason));
+        printLine(QStringLiteral("    fix: ") + shown(u.fix));
+    }
 }
 
 } // namespace
@@ -49,7 +67,9 @@ int showMain(const QStringList& arguments) {
     parser.setApplicationDescription(QStringLiteral(
         "Reads descriptors back and says what is wrong with them: line count and line\n"
         "ends, field names and order, the type, the size, and the size against the media\n"
-        "file beside the descriptor (the file name of Content-URL) when it is there.\n"
+        "file beside the descriptor (the file name of Content-URL) when it is there, and\n"
+        "characters in Content-URL a phone cannot send as they stand (space, #, ?, control\n"
+        "characters) or a Content-URL that ends in \"/\".\n"
         "Prints the fields and \"ok\" or the problems."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print one JSON object per file."));
@@ -64,7 +84,9 @@ int showMain(const QStringList& arguments) {
         return usageError(name, QStringLiteral("no descriptor named"));
     int failed = 0;
     for (const QString& file : files) {
-        const DescriptorReport r = readDescriptorFile(file);
+        DescriptorReport r = readDescriptorFile(file);
+        if (r.readError.isEmpty())
+            controlProblems(&r);
         if (!r.ok())
             ++failed;
         if (!r.readError.isEmpty())
@@ -76,7 +98,10 @@ int showMain(const QStringList& arguments) {
             } else {
                 o.insert(QStringLiteral("fields"), fieldsJson(r.fields));
                 o.insert(QStringLiteral("blankFirstLine"), r.blankFirstLine);
-                o.insert(QStringLiteral("problems"), QJsonArray::fromStringList(r.problems));
+                QStringList problems = r.problems;
+                for (const UrlFinding& u : r.urlFindings)
+                    problems.append(u.reason + QStringLiteral(" Fix: ") + u.fix + QLatin1Char('.'));
+                o.insert(QStringLiteral("problems"), QJsonArray::fromStringList(problems));
                 if (!r.mediaPath.isEmpty())
                     o.insert(QStringLiteral("media"),
                              QJsonObject{{QStringLiteral("file"), r.mediaPath},

@@ -11,9 +11,11 @@
 #include <memory>
 #include <vector>
 
-class QNetworkAccessManager;
+#include <deque>
 
 namespace tess::net {
+
+class HostQueue;
 
 struct CheckOptions {
     // Longest wait for the connection, for the answer and between two reads.
@@ -25,7 +27,17 @@ struct CheckOptions {
     int maxParallel = 4;
     // A descriptor is six short lines: read no more than this of one.
     qint64 descriptorLimit = 8 * 1024;
+    // Requests to one host:port under way at once; the rest wait, unclocked.
+    int perHost = 6;
+    // How far checks may run ahead of the first unfinished one, so that whoever
+    // shows results in the order asked holds no more than this many.
+    int window = 256;
 };
+
+// A URL as it may be shown or saved: without a user name or password.
+QString shownUrl(const QUrl& url);
+// The same for a URL as written (a descriptor's Content-URL).
+QString shownUrl(const QString& text);
 
 // "Tessavane-check/1.1.0 (GCD descriptor download check)".
 QByteArray userAgent();
@@ -50,6 +62,7 @@ struct FetchInfo {
     bool capped = false;       // stopped reading at the cap
     QString error;             // why there was no usable answer
     bool fetched = false;
+    bool toHttps = false; // a redirect led from http to https
 };
 
 struct CheckResult {
@@ -58,6 +71,7 @@ struct CheckResult {
     DescriptorReport report;
     bool readDescriptor = false;
     FetchInfo media;
+    QString mediaFormat; // the media's format by its first bytes (sniffFormat); may be empty
     QList<Finding> problems;
     QList<Finding> warnings;
 
@@ -72,9 +86,17 @@ QStringList describe(const CheckResult& result);
 // file name).
 QString summaryLine(const CheckResult& result);
 
+// A .gcd file left out of a folder's check, and why.
+struct SkippedFile {
+    QString name; // bytes that are not UTF-8 written as \xNN
+    QString reason;
+};
+
 // The URL of every .gcd file in a folder (sorted by name) as served under servedAt.
 // Empty with *error set when the folder cannot be listed or the URL is no http URL.
-QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error);
+// Hidden names and names that are not UTF-8 are left out (and listed in *skipped).
+QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error,
+                                 QList<SkippedFile>* skipped = nullptr);
 
 class Job;
 
@@ -103,9 +125,12 @@ private:
     void jobDone(Job* job);
 
     CheckOptions options_;
-    QNetworkAccessManager* manager_;
+    std::unique_ptr<HostQueue> hosts_;
     QList<QUrl> urls_;
     std::vector<std::unique_ptr<Job>> active_;
+    // Whether each check from low_ to next_ is done; low_ is the first that is not.
+    std::deque<bool> finished_;
+    int low_ = 0;
     int next_ = 0;
     int done_ = 0;
     bool running_ = false;

@@ -33,7 +33,7 @@ namespace {
 
 void usage(std::FILE* to) {
     std::fprintf(to, "Usage: pvconv INPUT.wav\n"
-                     "       pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc]\n"
+                     "  or:  pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc]\n"
                      "              [-o OUTPUT.qcp] INPUT.wav\n"
                      "Encode an 8000 Hz mono PCM WAV file (8-bit unsigned or 16-bit) into\n"
                      "QCELP-13K (PureVoice) and write INPUT.qcp beside it, or OUTPUT.qcp.\n"
@@ -43,8 +43,8 @@ void usage(std::FILE* to) {
                      "Options:\n"
                      "  -o, --output FILE  write the QCP file to FILE\n"
                      "  --variable-rate  choose the rate of each frame from the signal (default)\n"
-                     "  --full-rate      code every frame with sound at full rate, exactly as\n"
-                     "                   pvconv 1.1.0 did (no DC removal unless --remove-dc)\n"
+                     "  --full-rate      code every frame that holds sound at full rate (35-byte\n"
+                     "                   packets, 14 kbit/s); no DC removal unless --remove-dc\n"
                      "  --keep-dc        leave a DC offset in (no DC removal)\n"
                      "  --remove-dc      remove a DC offset and slow drift (default at\n"
                      "                   variable rate)\n"
