@@ -1,5 +1,7 @@
 #include "engine/Process.h"
 
+#include "engine/Teardown.h"
+
 #include <QProcess>
 
 #ifdef Q_OS_WIN
@@ -40,12 +42,18 @@ ProcessRun startAndWait(const QString& program, const QStringList& arguments,
         args->startupInfo->wShowWindow = SW_SHOWNORMAL;
     });
 #endif
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1))
+    // A signal that ends us ends it too, rather than leaving it running on; it is
+    // known to the clean-up from the moment it exists.
+    const qint64 pid = Teardown::startChild([&]() -> long long {
+        process.start(program, arguments);
+        return process.waitForStarted(-1) ? process.processId() : 0;
+    });
+    if (pid <= 0)
         return ProcessRun{false, process.errorString()};
     // Deliberately on the calling thread: the user waits for the converter.
     while (!process.waitForFinished(1000) && process.state() != QProcess::NotRunning) {
     }
+    Teardown::dropChild(pid);
     return ProcessRun{true, QString()};
 }
 
