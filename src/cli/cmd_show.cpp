@@ -4,6 +4,7 @@
 #include "cli/InspectText.h"
 #include "cli/PhoneOption.h"
 #include "engine/DescriptorReader.h"
+#include "net/Checker.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -18,7 +19,7 @@ QJsonObject fieldsJson(const DescriptorFields& f) {
                        {QStringLiteral("Content-Name"), f.name},
                        {QStringLiteral("Content-Version"), f.version},
                        {QStringLiteral("Content-Vendor"), f.vendor},
-                       {QStringLiteral("Content-URL"), f.url},
+                       {QStringLiteral("Content-URL"), net::shownUrl(f.url)},
                        {QStringLiteral("Content-Size"), f.size}};
 }
 
@@ -31,9 +32,14 @@ void controlProblems(DescriptorReport* r) {
     for (int i = 0; i < 6; ++i)
         if (holdsUnsafe(values[i]))
             r->problems.append(names[i] + QStringLiteral(" holds control or bidi characters (") +
-                               shown(values[i]) +
+                               shown(i == 4 ? net::shownUrl(values[i]) : values[i]) +
                                QStringLiteral("); a phone shows them wrongly and they can "
                                               "disguise the text."));
+    // Anyone who fetches the descriptor reads them, and a phone sends none.
+    if (net::shownUrl(r->fields.url) != r->fields.url)
+        r->problems.append(QStringLiteral("Content-URL holds a user name or password; anyone who "
+                                          "fetches the descriptor reads it and a phone cannot "
+                                          "use it: serve the media without a login."));
 }
 
 void printReport(const QString& file, const DescriptorReport& r,
@@ -43,7 +49,8 @@ void printReport(const QString& file, const DescriptorReport& r,
     const QString values[] = {r.fields.type,   r.fields.name, r.fields.version,
                               r.fields.vendor, r.fields.url,  r.fields.size};
     for (int i = 0; i < 6; ++i)
-        printLine(QStringLiteral("  ") + names[i] + QStringLiteral(": ") + shown(values[i]));
+        printLine(QStringLiteral("  ") + names[i] + QStringLiteral(": ") +
+                  shown(i == 4 ? net::shownUrl(values[i]) : values[i]));
     if (r.blankFirstLine)
         printLine(QStringLiteral("  (empty first line)"));
     if (!r.mediaPath.isEmpty())
