@@ -1,4 +1,5 @@
 #include "engine/AppInfo.h"
+#include "engine/Teardown.h"
 #include "platform/Controls.h"
 #include "shell/Program.h"
 #include "shell/frmSplash.h"
@@ -46,6 +47,8 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // SIGTERM or SIGHUP (a closed session) leaves no temporary file nor converter behind.
+    tess::Teardown::installSignalHandlers();
     // Lets Wayland desktops match the window to the menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tessavane.Tessavane"));
     // Qt has taken its own options (-platform, -style ...); what is left is ours.

@@ -1,3 +1,4 @@
+#include "SecondUser.h"
 #include "engine/AppInfo.h"
 #include "engine/AudioPaths.h"
 #include "engine/Conversion.h"
@@ -9,6 +10,7 @@
 #include <QTest>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace tess;
 
@@ -21,6 +23,8 @@ private Q_SLOTS:
     void outputPath();
     void defaultTempFolder();
     void tempFolderFollowsEnvironmentUnlessOverridden();
+    void othersRuntimeFolderIsPassedOver();
+    void swappedRunFolderEmptiesNothing();
     void converterBesideTheProgram();
     void missingFolderIsCreatedPrivate();
     void ownFolderIsTightened();
@@ -89,18 +93,122 @@ void TestAudioRules::defaultTempFolder() {
 void TestAudioRules::tempFolderFollowsEnvironmentUnlessOverridden() {
 #ifndef _WIN32
     const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", "/run/user/4242");
-    QCOMPARE(AudioPaths::tempFolder(), QStringLiteral("/run/user/4242/tessavane"));
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    QTemporaryDir runtime;
+    QTemporaryDir cache;
+    QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QCOMPARE(AudioPaths::tempFolder(), runtime.filePath("tessavane"));
     QCOMPARE(AudioPaths::tempWavIn(AudioPaths::tempFolder()),
-             QStringLiteral("/run/user/4242/tessavane/temp.wav"));
+             runtime.filePath("tessavane/temp.wav"));
+
+    // Folders that others may change, or that do not exist, are passed over.
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0770) == 0);
+    QCOMPARE(AudioPaths::tempFolder(), cache.filePath("tessavane"));
+    qputenv("XDG_RUNTIME_DIR", "/run/user/4242/nowhere");
+    QCOMPARE(AudioPaths::tempFolder(), cache.filePath("tessavane"));
+    const QString inner = cache.filePath("inner");
+    QVERIFY(QDir().mkpath(inner));
+    QVERIFY(::chmod(QFile::encodeName(cache.path()).constData(), 0777) == 0);
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(inner)); // its parent is open to all
+    QVERIFY2(AudioPaths::tempFolder().endsWith("/.cache/tessavane"),
+             qPrintable(AudioPaths::tempFolder()));
+    QVERIFY(!AudioPaths::tempFolder().startsWith(cache.path()));
+
     AudioPaths::setTempFolderForTesting(QStringLiteral("/elsewhere"));
     QCOMPARE(AudioPaths::tempFolder(), QStringLiteral("/elsewhere"));
     QCOMPARE(AudioPaths::tempQcpIn(AudioPaths::tempFolder()),
              QStringLiteral("/elsewhere/temp.qcp"));
-    if (savedRuntime.isNull())
+    for (const auto& [name, saved] :
+         {std::pair{"XDG_RUNTIME_DIR", savedRuntime}, std::pair{"XDG_CACHE_HOME", savedCache}}) {
+        if (saved.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, saved);
+    }
+#endif
+}
+
+void TestAudioRules::othersRuntimeFolderIsPassedOver() {
+#ifndef _WIN32
+    // Root run through plain su keeps another user's XDG_RUNTIME_DIR: that user
+    // could swap the run's folder, so the run must not happen there.
+    const test::User peer = test::secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString theirs = dir.filePath("run-user-peer");
+    QVERIFY(QDir().mkpath(theirs));
+    QVERIFY(::chown(QFile::encodeName(theirs).constData(), peer.uid, peer.gid) == 0);
+    QVERIFY(::chmod(QFile::encodeName(theirs).constData(), 0700) == 0);
+    QVERIFY(!AudioPaths::trustedBase(theirs));
+    QVERIFY(AudioPaths::trustedBase(dir.path()));
+    QVERIFY(!AudioPaths::trustedBase(QStringLiteral("relative/run")));
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(theirs));
+    const QString used = AudioPaths::tempFolder();
+    if (saved.isNull())
         qunsetenv("XDG_RUNTIME_DIR");
     else
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_RUNTIME_DIR", saved);
+    QVERIFY2(!used.startsWith(theirs), qPrintable(used));
+    QVERIFY(used.endsWith(QLatin1String("/tessavane")));
+#endif
+}
+
+void TestAudioRules::swappedRunFolderEmptiesNothing() {
+#ifndef _WIN32
+    // The base sits in another user's folder (their runtime folder, given by a test
+    // override here). Mid-run they move the run's folder away and put a link to a
+    // folder of the victim's in its place; the clean-up must not empty that folder.
+    const test::User peer = test::secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString theirs = dir.filePath("theirs");
+    QVERIFY(QDir().mkpath(theirs));
+    QVERIFY(::chown(QFile::encodeName(theirs).constData(), peer.uid, peer.gid) == 0);
+    const QString base = theirs + "/tessavane";
+    AudioPaths::setTempFolderForTesting(base);
+    AppInfo::setPathForTesting(dir.path());
+    const QString victim = dir.filePath("victim");
+    QVERIFY(QDir().mkpath(victim + "/deep"));
+    for (const char* name : {"a.txt", "deep/b.txt"}) {
+        QFile f(victim + "/" + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("precious");
+    }
+    const QString wav = dir.filePath("ring.wav");
+    {
+        QFile f(wav);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("RIFF");
+    }
+    int swapped = -1;
+    Process::setRunnerForTesting([&](const QString&, const QStringList& args) {
+        const QString run = QFileInfo(args.value(0)).path();
+        // Root may rename inside base; the peer owns base's parent and plants the rest.
+        QDir().rename(base, theirs + "/moved");
+        swapped = test::runAs(peer, [&] {
+            const bool ok = ::mkdir(QFile::encodeName(base).constData(), 0755) == 0 &&
+                            ::symlink(QFile::encodeName(victim).constData(),
+                                      QFile::encodeName(run).constData()) == 0;
+            return ok ? 0 : 1;
+        });
+        return ProcessRun{true, QString()}; // no output: the run fails and cleans up
+    });
+    const Conversion::Result r = Conversion::run(wav, dir.filePath("ring.qcp"));
+    QCOMPARE(swapped, 0);
+    QCOMPARE(r.stage, Conversion::Stage::Output);
+    QCOMPARE(QDir(victim).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{"a.txt", "deep"}));
+    QVERIFY(QFileInfo::exists(victim + "/deep/b.txt"));
+    // The real run folder, moved with its base, is gone all the same.
+    QCOMPARE(QDir(theirs + "/moved").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList());
 #endif
 }
 

@@ -232,6 +232,11 @@ void TestConfigFile::userConfigFolder() {
     QCOMPARE(ConfigFile::configFolder(), home.path() + "/.config/tessavane");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdg.path()));
     QCOMPARE(ConfigFile::configFolder(), xdg.path() + "/tessavane");
+    // Relative values are invalid: settings must not follow the current folder.
+    for (const char* relative : {"relative/config", ".", "~/.config"}) {
+        qputenv("XDG_CONFIG_HOME", relative);
+        QCOMPARE(ConfigFile::configFolder(), home.path() + "/.config/tessavane");
+    }
     qunsetenv("XDG_CONFIG_HOME");
     qputenv("HOME", savedHome);
 }

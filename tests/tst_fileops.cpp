@@ -47,6 +47,7 @@ private Q_SLOTS:
     void replaceIntoMissingFolderFails();
     void readOnlyTargetIsNotForced();
     void replaceKeepsModeAndLinks();
+    void othersLinksAreReplacedNotFollowed();
     void longestNameStillWrites();
     void sizeAndExistence();
     void copyAndDelete();
@@ -142,6 +143,69 @@ void TestFileOps::replaceKeepsModeAndLinks() {
     QCOMPARE(readAll(real), QByteArray("through the link"));
     // Owner, group and others; Qt adds the "user" bits for whoever runs the test.
     QCOMPARE(QFile::permissions(real) & 0x7077, QFileDevice::Permissions(mode) & 0x7077);
+}
+
+void TestFileOps::othersLinksAreReplacedNotFollowed() {
+    // A shared web folder: another user plants links where a run will write.
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
+    QTemporaryDir dir;
+    const QString web = dir.filePath(QStringLiteral("web"));
+    QVERIFY(QDir().mkpath(web));
+    QVERIFY(chmodTo(dir.path(), 0755) && chmodTo(web, 0777));
+    const QString precious = dir.filePath(QStringLiteral("shadow"));
+    QVERIFY(FileOps::replaceFile(precious, "root's secret"));
+    QVERIFY(chmodTo(precious, 0640));
+    const QString peerFile = dir.filePath(QStringLiteral("peer.txt"));
+    QVERIFY(FileOps::replaceFile(peerFile, "peer's own"));
+    QVERIFY(chownTo(peerFile, peer.uid, peer.gid));
+    const QString own = dir.filePath(QStringLiteral("own.gcd"));
+    QVERIFY(FileOps::replaceFile(own, "own"));
+
+    const QString planted = web + QStringLiteral("/song.gcd");
+    const QString viaPeer = web + QStringLiteral("/chain.gcd");
+    QCOMPARE(runAs(peer,
+                   [&] {
+                       const bool ok = QFile::link(precious, planted) &&
+                                       QFile::link(own, web + QStringLiteral("/peer-link"));
+                       return ok ? 0 : 1;
+                   }),
+             0);
+    // Links of one's own that lead to another user's file, or through their link.
+    const QString toPeer = web + QStringLiteral("/ring.gcd");
+    QVERIFY(QFile::link(peerFile, toPeer));
+    QVERIFY(QFile::link(web + QStringLiteral("/peer-link"), viaPeer));
+
+    for (const QString& target : {planted, toPeer, viaPeer}) {
+        const FileResult r = FileOps::replaceFile(target, "descriptor");
+        QVERIFY2(r.ok, qPrintable(r.reason));
+        QVERIFY2(r.notice.contains(QLatin1String("symbolic link")), qPrintable(target));
+        const struct stat st = statOf(target);
+        QVERIFY2(S_ISREG(st.st_mode), qPrintable(target));
+        QCOMPARE(st.st_uid, ::geteuid());
+        QCOMPARE(readAll(target), QByteArray("descriptor"));
+    }
+    QCOMPARE(readAll(precious), QByteArray("root's secret"));
+    QCOMPARE(statOf(precious).st_mode & 07777, mode_t(0640));
+    QCOMPARE(readAll(peerFile), QByteArray("peer's own"));
+    QCOMPARE(readAll(own), QByteArray("own"));
+    QVERIFY(QFileInfo(web + QStringLiteral("/peer-link")).isSymLink());
+
+    // The same for a copy's target; a link of one's own to one's own file still leads on.
+    const QString copyTarget = web + QStringLiteral("/voice.qcp");
+    QCOMPARE(runAs(peer, [&] { return QFile::link(precious, copyTarget) ? 0 : 1; }), 0);
+    const FileResult copied = FileOps::copyFile(own, copyTarget);
+    QVERIFY(copied.ok && !copied.notice.isEmpty());
+    QCOMPARE(readAll(precious), QByteArray("root's secret"));
+    const QString mine = web + QStringLiteral("/mine.gcd");
+    QVERIFY(QFile::link(own, mine));
+    const FileResult through = FileOps::replaceFile(mine, "through");
+    QVERIFY(through.ok && through.notice.isEmpty());
+    QVERIFY(QFileInfo(mine).isSymLink());
+    QCOMPARE(readAll(own), QByteArray("through"));
+    QCOMPARE(entries(web), (QStringList{"chain.gcd", "mine.gcd", "peer-link", "ring.gcd",
+                                        "song.gcd", "voice.qcp"}));
 }
 
 void TestFileOps::longestNameStillWrites() {

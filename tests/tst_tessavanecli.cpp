@@ -46,6 +46,8 @@ private Q_SLOTS:
     void convertTakesAnySound();
     void progressOnATerminalOnly();
     void outOfReachIsReported();
+    void plantedLinksAreReplacedNotFollowed();
+    void namesOnStandardInputAreBounded();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = {},
@@ -409,6 +411,93 @@ void TestCli::outOfReachIsReported() {
     r = asPeer({"make", "--save-folder", web, secret + "/hidden.mid"});
     QCOMPARE(r.status, 1);
     QCOMPARE(r.err, "tessavane-cli: " + secret + "/hidden.mid: Permission denied\n");
+}
+
+void TestCli::plantedLinksAreReplacedNotFollowed() {
+    // Root runs make, batch and convert into a web folder anyone may write to, where
+    // another user planted links to root's files.
+    const test::User peer = test::secondUser();
+    if (!peer.ok)
+        QSKIP("needs root to make a second user");
+    QFile::setPermissions(dir->path(), QFile::Permissions(0x7755));
+    QFile::setPermissions(web, QFile::Permissions(0x7777));
+    const QString shadow = put(dir->filePath("shadow"), "root's secret");
+    const QString song = put(media + "/song.mid", "MThd....");
+    const QString tone = put(media + "/tone.mid", "MThd");
+    const QString wav = put(media + "/voice.wav", toneWav());
+    const QStringList targets{web + "/song.gcd", web + "/tone.gcd", web + "/voice.qcp"};
+    QCOMPARE(test::runAs(peer,
+                         [&] {
+                             for (const QString& t : targets)
+                                 if (!QFile::link(shadow, t))
+                                     return 1;
+                             return 0;
+                         }),
+             0);
+    const QString notice = ": a symbolic link of another user's stood there: it is replaced by "
+                           "the new file, what it led to is untouched\n";
+    Run r = cli({"make", "--save-folder", web, "--url", "http://host/x", song});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, targets[0] + "\n");
+    QCOMPARE(r.err, "tessavane-cli: " + targets[0] + notice);
+    r = cli({"batch", "--save-folder", web, "--url", "http://host/x", "--json"}, tone.toUtf8());
+    QCOMPARE(r.status, 0);
+    QVERIFY2(QJsonDocument::fromJson(r.out.toUtf8())
+                 .object()["notice"]
+                 .toString()
+                 .contains("another user's"),
+             qPrintable(r.out));
+    QCOMPARE(r.err, "tessavane-cli: " + targets[1] + notice);
+    r = cli({"convert", wav, "-o", targets[2]});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, targets[2] + "\n");
+    QCOMPARE(r.err, "tessavane-cli: " + targets[2] + notice);
+
+    QCOMPARE(slurp(shadow), QByteArray("root's secret"));
+    for (const QString& t : targets)
+        QVERIFY2(QFileInfo(t).isFile() && !QFileInfo(t).isSymLink(), qPrintable(t));
+    QCOMPARE(slurp(targets[0]), descriptor("audio/midi", "song", "", "", "http://host/x", 8));
+    QVERIFY(slurp(targets[2]).startsWith("RIFF"));
+}
+
+void TestCli::namesOnStandardInputAreBounded() {
+    const QString a = put(media + "/a.mid", "x");
+    const QString b = put(media + "/b.mid", "x");
+    // A name longer than any path is refused; the names around it are still written.
+    const QByteArray tooLong = (media + "/").toUtf8() + QByteArray(5000, 'n') + ".mid";
+    for (const char separator : {'\n', '\0'}) {
+        QByteArray input = a.toUtf8() + separator + tooLong + separator + b.toUtf8() + separator;
+        const QStringList args =
+            separator ? QStringList{"batch", "--save-folder", web, "--url", "u"}
+                      : QStringList{"batch", "-0", "--save-folder", web, "--url", "u"};
+        const Run r = cli(args, input);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.out, web + "/a.gcd\n" + web + "/b.gcd\n");
+        QCOMPARE(r.err, QStringLiteral("tessavane-cli: standard input: a name longer than 4096 "
+                                       "bytes is refused\n"));
+    }
+    // A name of 4096 bytes is still a name (here of no file).
+    const QByteArray longest = (media + "/").toUtf8().leftJustified(4092, 'l') + ".mid";
+    QCOMPARE(longest.size(), 4096);
+    Run r = cli({"batch", "--save-folder", web, "--url", "u"}, longest + "\r\n");
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains("File name too long") || r.err.contains("does not exist"),
+             qPrintable(r.err));
+    QVERIFY(!r.err.contains("refused"));
+
+    // Endless input: NUL bytes without end, as names or as one name without end.
+    for (const QStringList& args : {QStringList{"batch", "-0", "--save-folder", web, "--url", "u"},
+                                    QStringList{"batch", "--save-folder", web, "--url", "u"}}) {
+        r = runCli(args, home, {}, QProcessEnvironment::systemEnvironment(), [] {
+            const int zero = ::open("/dev/zero", O_RDONLY);
+            ::dup2(zero, STDIN_FILENO);
+        });
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.startsWith("tessavane-cli: standard input: ") &&
+                     r.err.contains("reading stopped"),
+                 qPrintable(r.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -151,6 +151,8 @@ bool DescriptorOptions::resolve(const QCommandLineParser& parser, const QString&
 void report(const QString& media, const Made& made, bool json) {
     if (!made.ok)
         printError(media, made.reason);
+    if (!made.notice.isEmpty())
+        printError(made.path, made.notice);
     if (json) {
         QJsonObject o{{QStringLiteral("media"), media}, {QStringLiteral("ok"), made.ok}};
         if (!made.path.isEmpty())
@@ -164,6 +166,8 @@ void report(const QString& media, const Made& made, bool json) {
                                  {QStringLiteral("Content-Vendor"), f.vendor},
                                  {QStringLiteral("Content-URL"), f.url},
                                  {QStringLiteral("Content-Size"), f.size.toLongLong()}});
+            if (!made.notice.isEmpty())
+                o.insert(QStringLiteral("notice"), made.notice);
         } else {
             o.insert(QStringLiteral("error"), made.reason);
         }

@@ -157,6 +157,8 @@ int convertMain(const QStringList& arguments) {
             ++failed;
             printError(in, r.reason);
         }
+        if (!r.notice.isEmpty())
+            printError(qcp, r.notice);
         if (parser.isSet(json)) {
             QJsonObject o{{QStringLiteral("input"), in}, {QStringLiteral("ok"), r.ok}};
             if (r.ok) {
@@ -169,6 +171,8 @@ int convertMain(const QStringList& arguments) {
             } else {
                 o.insert(QStringLiteral("error"), r.reason);
             }
+            if (!r.notice.isEmpty())
+                o.insert(QStringLiteral("notice"), r.notice);
             printJson(o);
         } else if (r.ok) {
             printLine(shown(qcp));

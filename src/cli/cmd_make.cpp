@@ -50,29 +50,74 @@ private:
     qint64 done_ = 0;
 };
 
-// Reads names from standard input, one per line or NUL-separated.
+// Reads names from standard input, one per line or NUL-separated. Memory and time
+// stay bounded whatever comes: no path is longer than kMaxName bytes, so a longer
+// name is refused and skipped; input that never ends a name, or (with -0) holds only
+// empty names, as /dev/zero does, stops the reading with a message.
 class StdinList {
 public:
+    static constexpr qsizetype kMaxName = 4096;
+    static constexpr qint64 kMaxSkip = qint64(1) << 20;
+    static constexpr int kMaxEmpty = 4096;
+
     explicit StdinList(bool nulSeparated) : separator_(nulSeparated ? '\0' : '\n') {}
     bool next(QString* name) {
+        int empty = 0;
         for (;;) {
             QByteArray bytes;
             int c;
-            while ((c = std::getc(stdin)) != EOF && c != separator_)
+            // One more than the bound: a CR before LF is not part of the name.
+            while ((c = std::getc(stdin)) != EOF && c != separator_ && bytes.size() <= kMaxName)
                 bytes += static_cast<char>(c);
             if (c == EOF && bytes.isEmpty())
                 return false;
+            if (c != EOF && c != separator_) {
+                bytes += static_cast<char>(c);
+                if (!skipName())
+                    return false;
+            }
             if (separator_ == '\n' && bytes.endsWith('\r'))
                 bytes.chop(1);
-            if (bytes.isEmpty())
-                continue; // blank lines name nothing
+            if (bytes.size() > kMaxName) {
+                refuse(QStringLiteral("a name longer than %1 bytes is refused").arg(kMaxName));
+                continue;
+            }
+            if (bytes.isEmpty()) {
+                // Blank lines name nothing; endless empty names are no list at all.
+                if (separator_ == '\0' && ++empty >= kMaxEmpty) {
+                    refuse(QStringLiteral("%1 empty names in a row: this is no list of names; "
+                                          "reading stopped")
+                               .arg(kMaxEmpty));
+                    return false;
+                }
+                continue;
+            }
             *name = QFile::decodeName(bytes);
             return true;
         }
     }
+    int refused() const { return refused_; }
 
 private:
+    // Past the rest of a name that is too long; false when no end comes in kMaxSkip.
+    bool skipName() {
+        int c;
+        for (qint64 skipped = 0; (c = std::getc(stdin)) != EOF && c != separator_; ++skipped) {
+            if (skipped >= kMaxSkip) {
+                refuse(QStringLiteral("no end of a name in %1 MiB: reading stopped")
+                           .arg(kMaxSkip >> 20));
+                return false;
+            }
+        }
+        return true;
+    }
+    void refuse(const QString& reason) {
+        ++refused_;
+        printError(QStringLiteral("standard input"), reason);
+    }
+
     char separator_;
+    int refused_ = 0;
 };
 
 int finish(int failed) {
@@ -180,6 +225,7 @@ int batchMain(const QStringList& arguments) {
         // One by one: a script that feeds names as files arrive sees each answer at once.
         StdinList list(parser.isSet(nul));
         failed = runBatch([&](QString* media) { return list.next(media); }, settings, done);
+        failed += list.refused();
     } else {
         failed = runBatchPipelined(files, settings, done);
     }

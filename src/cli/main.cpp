@@ -2,6 +2,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "engine/AppInfo.h"
+#include "engine/Teardown.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -45,6 +46,8 @@ void printHelp() {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // A signal removes every temporary file and ends the converter before we go.
+    tess::Teardown::installSignalHandlers();
     QCoreApplication::setApplicationName(QLatin1String(kProgram));
     QCoreApplication::setApplicationVersion(tess::AppInfo::versionText());
     QStringList args = QCoreApplication::arguments();

@@ -9,6 +9,7 @@
 #ifndef _WIN32
 #include <cerrno>
 #include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -44,8 +45,41 @@ bool makeParents(const QString& folder) {
             return QFileInfo(folder).isDir();
     }
 }
+
+// The account's own home, for when $HOME cannot be trusted.
+QString accountHome() {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_dir != nullptr)
+        return QFile::decodeName(pw->pw_dir);
+    return QDir::homePath();
+}
 #endif
 } // namespace
+
+bool trustedBase(const QString& folder) {
+#ifdef _WIN32
+    return !folder.isEmpty();
+#else
+    if (!QDir::isAbsolutePath(folder))
+        return false;
+    QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
+    const uid_t me = ::geteuid();
+    for (;;) {
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return false;
+        if (st.st_uid != me && st.st_uid != 0)
+            return false;
+        // Sticky, as /tmp is: no one may rename or replace what is not theirs.
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+            return false;
+        // Up to the root: for root itself every folder is its own.
+        if (path == "/")
+            return true;
+        const qsizetype slash = path.lastIndexOf('/');
+        path = slash <= 0 ? QByteArray("/") : path.left(slash);
+    }
+#endif
+}
 
 QString qcpPathFor(const QString& wavPath) {
     return wavPath.left(std::max<qsizetype>(0, wavPath.size() - 3)) + QStringLiteral("qcp");
@@ -72,9 +106,17 @@ QString defaultTempFolder(const QString& runtimeDir, const QString& cacheHome,
 QString tempFolder() {
     if (!g_tempOverride.isEmpty())
         return QDir::toNativeSeparators(g_tempOverride);
-    return QDir::toNativeSeparators(defaultTempFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"),
-                                                      qEnvironmentVariable("XDG_CACHE_HOME"),
-                                                      QDir::homePath()));
+#ifdef _WIN32
+    return defaultTempFolder({}, {}, {});
+#else
+    // Plain su keeps the other user's variables: their folders are passed over.
+    auto trusted = [](const char* name) {
+        const QString value = qEnvironmentVariable(name);
+        return trustedBase(value) ? value : QString();
+    };
+    const QString home = trustedBase(QDir::homePath()) ? QDir::homePath() : accountHome();
+    return defaultTempFolder(trusted("XDG_RUNTIME_DIR"), trusted("XDG_CACHE_HOME"), home);
+#endif
 }
 
 void setTempFolderForTesting(const QString& folder) {

@@ -15,7 +15,14 @@ QString qcpPathFor(const QString& wavPath);
 // (an absolute path), else under the cache folder, else under home's ".cache".
 QString defaultTempFolder(const QString& runtimeDir, const QString& cacheHome, const QString& home);
 
-// The temporary folder in force (from the environment, or the test override).
+// Whether folder may hold the conversions' folder: it and each folder above it, up
+// to the root, belong to the user or root, and none can be changed by others
+// (unless sticky, as /tmp is). Else another user could swap a run's folder mid-run.
+bool trustedBase(const QString& folder);
+
+// The temporary folder in force (from the environment, or the test override). A
+// runtime or cache folder from the environment that is not trustedBase() is passed
+// over, as is a home that is not: then the account's own home's ".cache" is used.
 QString tempFolder();
 void setTempFolderForTesting(const QString& folder);
 

@@ -60,8 +60,16 @@ QString defaultPath() {
 QString configFolder() {
     // The generic location plus our name: AppConfigLocation would follow each
     // executable's own name and split the window's and the command's settings.
+#ifdef _WIN32
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/tessavane");
+#else
+    // A relative value is invalid by the XDG rules: it would follow the current folder.
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString base = QDir::isAbsolutePath(xdg) ? QDir::cleanPath(xdg)
+                                                   : QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/tessavane");
+#endif
 }
 
 namespace {

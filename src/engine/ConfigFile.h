@@ -17,8 +17,8 @@ constexpr int kLineCount = 5;
 // program installs into; otherwise configFolder() + "/config.cfg".
 QString defaultPath();
 
-// The user's own folder for our settings: $XDG_CONFIG_HOME/tessavane, by default
-// ~/.config/tessavane. Shared by every program of ours, whatever its file name.
+// The user's own folder for our settings: $XDG_CONFIG_HOME/tessavane when that is
+// absolute, else ~/.config/tessavane. Shared by every program of ours, whatever its file name.
 QString configFolder();
 
 // The longest line readFile takes, in bytes (4 MiB): far beyond any folder or URL,

@@ -4,53 +4,140 @@
 #include "engine/FileOps.h"
 #include "engine/Process.h"
 
+#include "engine/Teardown.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <utility>
 
 #ifdef _WIN32
 #include <QTemporaryDir>
 #else
+#include <QRandomGenerator>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace tess::Conversion {
 
 namespace {
 
+#ifndef _WIN32
+// A run's own folder, made and used through descriptors: the base is opened once and
+// everything after is relative to it, so a base renamed or swapped for a link mid-run
+// leads nowhere else. Removal never follows a link and never leaves the folder.
+class RunFolder {
+public:
+    ~RunFolder() {
+        remove();
+        for (int fd : {self_, base_})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    FileResult make(const QString& base) {
+        base_ = ::open(QFile::encodeName(base).constData(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (base_ < 0 || ::fstat(base_, &st) != 0)
+            return failure(errno);
+        if (st.st_uid != ::geteuid())
+            return FileResult{false, QStringLiteral("it belongs to another user")};
+        static const char kLetters[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            quint64 bits = QRandomGenerator::system()->generate64();
+            QByteArray name = "run-";
+            for (int i = 0; i < 6; ++i, bits /= 62)
+                name += kLetters[bits % 62];
+            // 0700 after the umask too, as mkdtemp makes it.
+            if (::mkdirat(base_, name.constData(), 0700) != 0) {
+                if (errno == EEXIST)
+                    continue;
+                return failure(errno);
+            }
+            self_ =
+                ::openat(base_, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (self_ < 0) {
+                const int err = errno;
+                ::unlinkat(base_, name.constData(), AT_REMOVEDIR);
+                return failure(err);
+            }
+            name_ = name;
+            Teardown::addFolder(base_, name_, self_);
+            path_ = QDir::toNativeSeparators(QDir(base).filePath(QFile::decodeName(name)));
+            return {};
+        }
+        return failure(EEXIST);
+    }
+    int fd() const { return self_; }
+    QString path() const { return path_; }
+    // A regular file, not a link to one: the converter's output must be its own.
+    bool holdsPlainFile(const char* name) const {
+        struct stat st {};
+        return ::fstatat(self_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    }
+    int removeFile(const char* name) const {
+        return ::unlinkat(self_, name, 0) == 0 || errno == ENOENT ? 0 : errno;
+    }
+    // Everything in it, then the folder itself; true when it is gone.
+    bool remove() {
+        if (self_ < 0 || name_.isEmpty())
+            return true;
+        Teardown::removeContents(self_);
+        const bool gone = ::unlinkat(base_, name_.constData(), AT_REMOVEDIR) == 0;
+        Teardown::dropFolder(self_);
+        name_.clear();
+        return gone;
+    }
+
+private:
+    static FileResult failure(int err) {
+        return FileResult{false, QString::fromLocal8Bit(std::strerror(err))};
+    }
+    int base_ = -1;
+    int self_ = -1;
+    QByteArray name_;
+    QString path_;
+};
+#else
 // A folder no one else has seen: every run starts empty, so nothing planted in the
 // shared base (a link named temp.wav, an old temp.qcp) can reach this run.
-FileResult makeRunFolder(const QString& base, QString* folder) {
-#ifdef _WIN32
-    QTemporaryDir dir(QDir(base).filePath(QStringLiteral("run-XXXXXX")));
-    if (!dir.isValid())
-        return FileResult{false, dir.errorString()};
-    dir.setAutoRemove(false);
-    *folder = QDir::toNativeSeparators(dir.path());
-    return {};
-#else
-    // mkdtemp makes it 0700, whatever the umask.
-    QByteArray pattern = QFile::encodeName(base) + "/run-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-        return FileResult{false, QString::fromLocal8Bit(std::strerror(errno))};
-    *folder = QFile::decodeName(pattern);
-    return {};
-#endif
-}
+class RunFolder {
+public:
+    FileResult make(const QString& base) {
+        QTemporaryDir dir(QDir(base).filePath(QStringLiteral("run-XXXXXX")));
+        if (!dir.isValid())
+            return FileResult{false, dir.errorString()};
+        dir.setAutoRemove(false);
+        path_ = QDir::toNativeSeparators(dir.path());
+        return {};
+    }
+    ~RunFolder() { remove(); }
+    QString path() const { return path_; }
+    bool holdsPlainFile(const char* name) const {
+        const QFileInfo info(QDir(path_).filePath(QLatin1String(name)));
+        return info.isFile() && !info.isSymLink();
+    }
+    int removeFile(const char* name) const {
+        QFile::remove(QDir(path_).filePath(QLatin1String(name)));
+        return 0;
+    }
+    bool remove() {
+        if (path_.isEmpty())
+            return true;
+        const bool gone = QDir(path_).removeRecursively();
+        path_.clear();
+        return gone;
+    }
 
-// A regular file, not a link to one: the converter's output must be its own.
-bool plainFileAt(const QString& path) {
-#ifdef _WIN32
-    const QFileInfo info(path);
-    return info.isFile() && !info.isSymLink();
-#else
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+private:
+    QString path_;
+};
 #endif
-}
 
 } // namespace
 
@@ -59,31 +146,35 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
         if (hooks.log)
             hooks.log(line);
     };
-    QString folder;
+    RunFolder folder;
     // Every failure: one log line, one message, and the run's folder removed.
     auto fail = [&](Stage stage, const QString& line, const QString& message) {
         log(line);
-        if (!folder.isEmpty())
-            QDir(folder).removeRecursively();
-        return Result{stage, line, message};
+        folder.remove();
+        return Result{stage, line, message, {}};
     };
 
     const QString base = AudioPaths::tempFolder();
     FileResult made = AudioPaths::prepareTempFolder(base);
     if (made)
-        made = makeRunFolder(base, &folder);
+        made = folder.make(base);
     if (!made)
         return fail(Stage::TempFolder, QStringLiteral("The Temp DIR could not be used: ") + base,
                     QStringLiteral("The temporary folder ") + base +
                         QStringLiteral(" cannot be used: ") + made.reason);
 
-    const QString tempWav = AudioPaths::tempWavIn(folder);
-    const QString tempQcp = AudioPaths::tempQcpIn(folder);
-    if (const FileResult r = FileOps::copyToNewFile(wavPath, tempWav); !r)
+    const QString tempWav = AudioPaths::tempWavIn(folder.path());
+    const QString tempQcp = AudioPaths::tempQcpIn(folder.path());
+#ifndef _WIN32
+    const FileResult copied = FileOps::copyToNewFileAt(wavPath, folder.fd(), "temp.wav");
+#else
+    const FileResult copied = FileOps::copyToNewFile(wavPath, tempWav);
+#endif
+    if (!copied)
         return fail(Stage::CopyIn,
                     QStringLiteral("Your WAV file could not be copied to the Temp DIR."),
                     QStringLiteral("The WAV file could not be copied to ") + tempWav +
-                        QStringLiteral(": ") + r.reason);
+                        QStringLiteral(": ") + copied.reason);
 
     log(QStringLiteral("WAV to QCP Conversion started."));
     log(QStringLiteral("Attempting to Convert ") + wavPath);
@@ -101,7 +192,7 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
     if (hooks.converterEnded)
         hooks.converterEnded();
 
-    if (!plainFileAt(tempQcp))
+    if (!folder.holdsPlainFile("temp.qcp"))
         return fail(Stage::Output,
                     QStringLiteral(
                         "The Output file from PVConv.exe could not be found! PVConv.exe Failed!"),
@@ -110,32 +201,38 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
                                    "16 Bit MONO!"));
 
     log(QStringLiteral("Output file from PVConv.exe found. Moving from Temp DIR."));
-    if (const FileResult r = FileOps::copyFile(tempQcp, qcpPath, FileOps::SourceLink::Refuse); !r)
+#ifndef _WIN32
+    const FileResult written = FileOps::copyFileFromAt(folder.fd(), "temp.qcp", qcpPath);
+#else
+    const FileResult written = FileOps::copyFile(tempQcp, qcpPath, FileOps::SourceLink::Refuse);
+#endif
+    if (!written)
         return fail(Stage::CopyBack,
                     QStringLiteral("The new QCP file could not be written: ") + qcpPath,
                     QStringLiteral("The new QCP file could not be written to ") + qcpPath +
-                        QStringLiteral(": ") + r.reason);
+                        QStringLiteral(": ") + written.reason);
     log(QStringLiteral("New QCP file at: ") + qcpPath);
 
-    for (const QString& temp : {tempWav, tempQcp}) {
-        if (!plainFileAt(temp))
+    const std::pair<const char*, QString> temps[] = {{"temp.wav", tempWav}, {"temp.qcp", tempQcp}};
+    for (const auto& [name, temp] : temps) {
+        if (!folder.holdsPlainFile(name))
             continue;
-        if (const FileResult r = FileOps::deleteFile(temp); !r)
+        if (const int err = folder.removeFile(name))
             return fail(Stage::CleanUp,
                         QStringLiteral("A temporary file could not be deleted: ") + temp,
                         QStringLiteral("The temporary file ") + temp +
-                            QStringLiteral(" could not be deleted: ") + r.reason);
+                            QStringLiteral(" could not be deleted: ") +
+                            QString::fromLocal8Bit(std::strerror(err)));
     }
     // Anything else the converter left, then the folder itself.
-    if (!QDir(folder).removeRecursively()) {
-        const QString left = folder;
+    const QString left = folder.path();
+    if (!folder.remove())
         return fail(Stage::CleanUp,
                     QStringLiteral("A temporary file could not be deleted: ") + left,
                     QStringLiteral("The temporary file ") + left +
                         QStringLiteral(" could not be deleted: the folder could not be removed"));
-    }
     log(QStringLiteral("Temporary files deleted. Conversion Done."));
-    return {};
+    return Result{Stage::None, {}, {}, written.notice};
 }
 
 } // namespace tess::Conversion

@@ -20,6 +20,7 @@ struct Result {
     Stage stage = Stage::None;
     QString logLine; // the failing stage's log line (already passed to Hooks::log)
     QString message; // what to tell the user
+    QString notice;  // something the user should hear of though all went well (a link replaced)
     bool ok() const { return stage == Stage::None; }
 };
 
@@ -35,7 +36,8 @@ struct Hooks {
 // AudioPaths::tempFolder(): the WAV is copied there as temp.wav, the converter
 // (AudioPaths::converterPath(), by its exact path, temp.wav its one argument) writes
 // temp.qcp beside it, which is copied to qcpPath. The run's folder and whatever is in
-// it are removed afterwards, after a failure too. Blocks until the converter ends.
+// it are removed afterwards, after a failure too, and should a signal end the
+// process (see Teardown). Blocks until the converter ends.
 Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks = {});
 
 } // namespace tess::Conversion

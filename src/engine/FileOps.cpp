@@ -1,5 +1,7 @@
 #include "engine/FileOps.h"
 
+#include "engine/Teardown.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -7,6 +9,7 @@
 
 #ifndef _WIN32
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -14,6 +17,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #endif
 
 namespace tess::FileOps {
@@ -83,8 +87,8 @@ bool folderRefuses(int err) {
 // The last resort when the folder takes no temporary file: the target itself is
 // truncated and written. Descriptors are small; a failure says the file may be cut.
 template <class Fill>
-FileResult writeInPlace(const QByteArray& target, const Fill& fill, int folderErr) {
-    const int fd = ::open(target.constData(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+FileResult writeInPlace(int dir, const QByteArray& name, const Fill& fill, int folderErr) {
+    const int fd = ::openat(dir, name.constData(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return failure(errnoText(folderErr));
     struct stat st {};
@@ -110,66 +114,166 @@ FileResult writeInPlace(const QByteArray& target, const Fill& fill, int folderEr
     return {};
 }
 
-// A new file beside the target under a fresh short name (".tess-" and six
-// letters, so any legal target name leaves room for it), never following a link.
-// Created with the given mode, which the umask trims as for any new file.
-int createTemporary(const QByteArray& folder, mode_t mode, QByteArray* name) {
+// A new file in folder dir under a fresh short name (".tess-" and six letters, so
+// any legal target name leaves room for it), never following a link. Created with
+// the given mode, which the umask trims as for any new file.
+int createTemporary(int dir, mode_t mode, QByteArray* name) {
     static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     // Names need only be unlikely to meet, not secret: O_EXCL settles a clash.
     // One generator per thread, seeded once, spares a lock per file.
     thread_local std::mt19937_64 random(QRandomGenerator::system()->generate64());
     for (int attempt = 0; attempt < 100; ++attempt) {
         quint64 bits = random();
-        *name = folder + ".tess-";
+        *name = ".tess-";
         for (int i = 0; i < 6; ++i, bits /= 62)
             *name += kLetters[bits % 62];
-        const int fd =
-            ::open(name->constData(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+        // Registered as it is made: a signal then takes it away with the process.
+        const int fd = Teardown::createFileAt(
+            dir, *name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
 }
 
+// An open folder, closed when it goes.
+class Folder {
+public:
+    Folder() = default;
+    explicit Folder(int fd) : fd_(fd) {}
+    Folder(Folder&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    Folder& operator=(Folder&& o) noexcept {
+        std::swap(fd_, o.fd_);
+        return *this;
+    }
+    ~Folder() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int fd() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// Opens the folder that path (relative to base unless absolute) names its last
+// entry in, and gives that entry's name.
+Folder openFolderOf(int base, const QByteArray& path, QByteArray* name) {
+    const qsizetype slash = path.lastIndexOf('/');
+    *name = path.mid(slash + 1);
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : path.left(slash);
+    return Folder(::openat(base, folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// Where the new file goes: an entry in a folder held open, and what is there now.
+struct Target {
+    Folder dir;
+    QByteArray name;
+    bool exists = false;
+    struct stat st {};
+    QString notice;
+};
+
+// Finds the entry to replace. A link is followed only while it and what it leads to
+// are the user's own: anyone who may write a shared web folder could otherwise plant
+// song.gcd -> /etc/shadow. Any other link is itself the entry to replace.
+int findTarget(const QByteArray& path, Target* t) {
+    t->dir = openFolderOf(AT_FDCWD, path, &t->name);
+    if (!t->dir.open())
+        return errno;
+    if (t->name.isEmpty())
+        return EISDIR;
+    if (::fstatat(t->dir.fd(), t->name.constData(), &t->st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : errno;
+    t->exists = true;
+    if (!S_ISLNK(t->st.st_mode))
+        return 0;
+    const uid_t me = ::geteuid();
+    // Each step relative to the folder it was found in: nothing looked at can be
+    // swapped before it is used.
+    Folder dir(::dup(t->dir.fd()));
+    QByteArray name = t->name;
+    struct stat st = t->st;
+    for (int hop = 0; hop < 40 && dir.open() && S_ISLNK(st.st_mode); ++hop) {
+        if (st.st_uid != me) {
+            t->exists = false;
+            t->notice = QStringLiteral("a symbolic link of another user's stood there: it is "
+                                       "replaced by the new file, what it led to is untouched");
+            return 0;
+        }
+        QByteArray text(PATH_MAX, '\0');
+        const ssize_t n = ::readlinkat(dir.fd(), name.constData(), text.data(), text.size());
+        if (n <= 0 || n >= text.size())
+            break;
+        text.truncate(n);
+        QByteArray next;
+        Folder up = openFolderOf(dir.fd(), text, &next);
+        dir = std::move(up);
+        name = next;
+        if (!dir.open() || name.isEmpty() ||
+            ::fstatat(dir.fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            break;
+        if (!S_ISLNK(st.st_mode)) {
+            if (st.st_uid != me) {
+                t->exists = false;
+                t->notice = QStringLiteral("a symbolic link to another user's file stood there: "
+                                           "it is replaced by the new file, that file is "
+                                           "untouched");
+                return 0;
+            }
+            t->dir = std::move(dir);
+            t->name = name;
+            t->st = st;
+            return 0;
+        }
+    }
+    // A link of one's own that leads nowhere: the link itself is replaced.
+    t->exists = false;
+    return 0;
+}
+
 // Plain POSIX calls: a batch writes thousands of descriptors and QSaveFile costs
 // several times as much per file.
 template <class Fill> FileResult replaceWith(const QString& path, const Fill& fill) {
-    QByteArray target = QFile::encodeName(path);
-    mode_t mode = 0;
-    struct stat st {};
-    bool exists = ::lstat(target.constData(), &st) == 0;
-    if (exists && S_ISLNK(st.st_mode)) {
-        // Replace the file a link points to, not the link.
-        if (char* real = ::realpath(target.constData(), nullptr)) {
-            target = real;
-            std::free(real);
-            exists = ::stat(target.constData(), &st) == 0;
-        } else {
-            exists = false;
-        }
-    }
+    Target t;
+    if (const int err = findTarget(QFile::encodeName(path), &t))
+        return failure(errnoText(err));
+    const int dir = t.dir.fd();
+    const struct stat& st = t.st;
+    const bool exists = t.exists;
     const bool existingFile = exists && S_ISREG(st.st_mode);
+    mode_t mode = 0;
     if (exists) {
         // A read-only file is not forced, whoever runs the program.
         if (existingFile && !(st.st_mode & S_IWUSR))
             return failure(QStringLiteral("the file is read-only"));
         mode = st.st_mode & 07777;
     }
-    const int slash = target.lastIndexOf('/');
+    auto done = [&](FileResult r) {
+        if (r)
+            r.notice = t.notice;
+        return r;
+    };
     // A new target takes the mode of any new file at creation: no fchmod needed.
     // A replaced one's mode is set once the owner is.
     QByteArray tmp;
-    const int fd = createTemporary(target.left(slash + 1), exists ? 0600 : 0666, &tmp);
+    const int fd = createTemporary(dir, exists ? 0600 : 0666, &tmp);
     if (fd < 0) {
         const int err = errno;
         if (existingFile && folderRefuses(err))
-            return writeInPlace(target, fill, err);
+            return done(writeInPlace(dir, t.name, fill, err));
         return failure(errnoText(err));
     }
+    auto drop = [&] {
+        ::unlinkat(dir, tmp.constData(), 0);
+        Teardown::dropFile(dir, tmp);
+    };
     auto abandon = [&](int err) {
         ::close(fd);
-        ::unlink(tmp.constData());
+        drop();
         return failure(errnoText(err));
     };
     // Someone else's file stays theirs (root replacing a web server's file); only
@@ -185,17 +289,18 @@ template <class Fill> FileResult replaceWith(const QString& path, const Fill& fi
         return abandon(err);
     if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tmp.constData());
+        drop();
         return failure(errnoText(err));
     }
-    if (::rename(tmp.constData(), target.constData()) != 0) {
+    if (::renameat(dir, tmp.constData(), dir, t.name.constData()) != 0) {
         const int err = errno;
-        ::unlink(tmp.constData());
+        drop();
         if (existingFile && folderRefuses(err))
-            return writeInPlace(target, fill, err);
+            return done(writeInPlace(dir, t.name, fill, err));
         return failure(errnoText(err));
     }
-    return {};
+    Teardown::dropFile(dir, tmp);
+    return done({});
 }
 
 // Opens a regular file for reading; a FIFO or device is refused, not waited on.
@@ -298,28 +403,11 @@ FileResult copyFile(const QString& src, const QString& dst, SourceLink sourceLin
 
 FileResult copyToNewFile(const QString& src, const QString& dst) {
 #ifndef _WIN32
-    FileResult result;
-    const int in = openSource(src, true, &result);
-    if (in < 0)
-        return result;
-    const QByteArray target = QFile::encodeName(dst);
-    // O_EXCL with O_NOFOLLOW: a link planted at dst fails the open instead of being followed.
-    const int out = ::open(target.constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (out < 0) {
-        result = failure(errnoText(errno));
-        ::close(in);
-        return result;
-    }
-    int err = StreamFill{in}(out);
-    if (::close(out) != 0 && !err)
-        err = errno;
-    ::close(in);
-    if (err) {
-        ::unlink(target.constData());
-        return failure(errnoText(err));
-    }
-    return {};
+    QByteArray name;
+    const Folder dir = openFolderOf(AT_FDCWD, QFile::encodeName(dst), &name);
+    if (!dir.open())
+        return failure(errnoText(errno));
+    return copyToNewFileAt(src, dir.fd(), name);
 #else
     QFile in(src);
     if (!in.open(QIODevice::ReadOnly))
@@ -342,6 +430,48 @@ FileResult copyToNewFile(const QString& src, const QString& dst) {
     return {};
 #endif
 }
+
+#ifndef _WIN32
+FileResult copyToNewFileAt(const QString& src, int dir, const QByteArray& name) {
+    FileResult result;
+    const int in = openSource(src, true, &result);
+    if (in < 0)
+        return result;
+    // O_EXCL with O_NOFOLLOW: a link planted at name fails the open instead of being followed.
+    const int out = Teardown::createFileAt(
+        dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (out < 0) {
+        result = failure(errnoText(errno));
+        ::close(in);
+        return result;
+    }
+    int err = StreamFill{in}(out);
+    if (::close(out) != 0 && !err)
+        err = errno;
+    ::close(in);
+    if (err)
+        ::unlinkat(dir, name.constData(), 0);
+    Teardown::dropFile(dir, name);
+    if (err)
+        return failure(errnoText(err));
+    return {};
+}
+
+FileResult copyFileFromAt(int dir, const QByteArray& name, const QString& dst) {
+    const int in =
+        ::openat(dir, name.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        return failure(errno == ELOOP ? QStringLiteral("it is a symbolic link") : errnoText(errno));
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return failure(QStringLiteral("it is not a regular file"));
+    }
+    FileResult result = replaceWith(dst, StreamFill{in});
+    ::close(in);
+    return result;
+}
+#endif
 
 FileResult deleteFile(const QString& path) {
     QFile file(path);

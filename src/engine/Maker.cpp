@@ -118,6 +118,7 @@ void finishDescriptor(Made& made) {
         return;
     const FileResult written = FileOps::replaceFile(made.path, made.bytes);
     made.bytes.clear();
+    made.notice = written.notice;
     if (!written) {
         made.ok = false;
         made.reason =

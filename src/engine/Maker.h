@@ -42,7 +42,8 @@ struct MakeSettings {
 struct Made {
     bool ok = false;
     QString reason;
-    QString path; // the descriptor's path, set once known
+    QString path;   // the descriptor's path, set once known
+    QString notice; // written, but the user should hear of something (a link replaced)
     DescriptorFields fields;
     QByteArray bytes; // what prepareDescriptor made ready to write
 };

@@ -1,5 +1,7 @@
 #include "engine/Process.h"
 
+#include "engine/Teardown.h"
+
 #include <QProcess>
 
 #ifdef Q_OS_WIN
@@ -34,9 +36,13 @@ ProcessRun startAndWait(const QString& program, const QStringList& arguments) {
     process.start(program, arguments);
     if (!process.waitForStarted(-1))
         return ProcessRun{false, process.errorString()};
+    // A signal that ends us ends it too, rather than leaving it running on.
+    const qint64 pid = process.processId();
+    Teardown::addChild(pid);
     // Deliberately on the calling thread: the user waits for the converter.
     while (!process.waitForFinished(1000) && process.state() != QProcess::NotRunning) {
     }
+    Teardown::dropChild(pid);
     return ProcessRun{true, QString()};
 }
 

@@ -373,7 +373,7 @@ public:
         if (err_ >= 0)
             ::close(err_);
     }
-    QString start(const QString& program, const QString& argument) {
+    QString start(const QString& program, const QStringList& arguments) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return QString::fromLocal8Bit(std::strerror(errno));
@@ -382,10 +382,14 @@ public:
         posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
         const QByteArray prog = QFile::encodeName(program);
-        const QByteArray arg = QFile::encodeName(argument);
-        char* argv[] = {const_cast<char*>(prog.constData()), const_cast<char*>(arg.constData()),
-                        nullptr};
-        const int r = ::posix_spawn(&pid_, prog.constData(), &fa, nullptr, argv, environ);
+        QList<QByteArray> args{prog};
+        for (const QString& a : arguments)
+            args << QFile::encodeName(a);
+        std::vector<char*> argv;
+        for (QByteArray& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int r = ::posix_spawn(&pid_, prog.constData(), &fa, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&fa);
         ::close(fds[1]);
         err_ = fds[0];
@@ -632,7 +636,10 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
                     QStringLiteral("cannot make a pipe in %1: %2")
                         .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
     Child child;
-    if (QString e = child.start(pvconvPath, fifo); !e.isEmpty())
+    // A pipe has no "beside it": the output is named, and "--" ends the options.
+    if (QString e =
+            child.start(pvconvPath, {QStringLiteral("-o"), tempQcp, QStringLiteral("--"), fifo});
+        !e.isEmpty())
         return fail(SoundStage::Start,
                     QStringLiteral("the converter %1 could not be started: %2").arg(pvconvPath, e));
 
@@ -751,9 +758,11 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
     if (!child.succeeded() || ::lstat(QFile::encodeName(tempQcp).constData(), &st) != 0 ||
         !S_ISREG(st.st_mode))
         return fail(SoundStage::Converter, child.reason());
-    if (const FileResult r = FileOps::copyFile(tempQcp, target, FileOps::SourceLink::Refuse); !r)
+    const FileResult copied = FileOps::copyFile(tempQcp, target, FileOps::SourceLink::Refuse);
+    if (!copied)
         return fail(SoundStage::Output,
-                    QStringLiteral("cannot write %1: %2").arg(target, r.reason));
+                    QStringLiteral("cannot write %1: %2").arg(target, copied.reason));
+    res.notice = copied.notice;
     res.ok = true;
     res.stage = SoundStage::None;
     res.seconds = static_cast<double>(written) / kRate;

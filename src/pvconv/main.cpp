@@ -5,6 +5,7 @@
 #include "wav_reader.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -34,13 +35,16 @@ namespace {
 void usage(std::FILE* to) {
     std::fprintf(to, "Usage: pvconv INPUT.wav\n"
                      "       pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc]\n"
-                     "              INPUT.wav\n"
+                     "              [-o OUTPUT.qcp] INPUT.wav\n"
                      "Encode a WAV file into QCELP-13K (PureVoice) and write INPUT.qcp beside\n"
-                     "it. Integer PCM of 8, 16, 24 or 32 bits and float of 32 or 64 bits, any\n"
-                     "rate and any number of channels; other than 8000 Hz mono it is mixed to\n"
-                     "mono and resampled to 8000 Hz first.\n"
+                     "it, or OUTPUT.qcp. Integer PCM of 8, 16, 24 or 32 bits and float of 32 or\n"
+                     "64 bits, any rate and any number of channels; other than 8000 Hz mono it\n"
+                     "is mixed to mono and resampled to 8000 Hz first.\n"
+                     "INPUT \"-\" (or any input that is not a regular file) is read as a\n"
+                     "stream and needs -o. \"--\" ends the options.\n"
                      "\n"
                      "Options:\n"
+                     "  -o, --output FILE  write the QCP file to FILE\n"
                      "  --variable-rate  choose the rate of each frame from the signal (default)\n"
                      "  --full-rate      code every frame with sound at full rate, exactly as\n"
                      "                   pvconv 1.1.0 did (no DC removal unless --remove-dc)\n"
@@ -68,9 +72,10 @@ public:
     // Returns an empty string or the reason the file cannot be read.
     std::string open(const std::string& path) {
 #ifdef _WIN32
-        fd_ = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+        fd_ = path == "-" ? _dup(0) : _open(path.c_str(), _O_RDONLY | _O_BINARY);
 #else
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = path == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                          : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 #endif
         if (fd_ < 0)
             return std::string("cannot open: ") + std::strerror(errno);
@@ -100,6 +105,9 @@ public:
     }
     int64_t size() const override {
         return size_;
+    }
+    bool regularFile() const {
+        return size_ >= 0;
     }
     bool seek(uint64_t offset) override {
 #ifdef _WIN32
@@ -132,6 +140,7 @@ static int runConverter(int argc, char** argv) {
     // fraction of a dB (docs/pvconv.md).
     options.encoder.variableRate = true;
     int dcChoice = -1; // -1: as the mode has it
+    std::string output;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
@@ -158,12 +167,20 @@ static int runConverter(int argc, char** argv) {
             dcChoice = 1;
             continue;
         }
+        if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
+            if (++i >= argc || argv[i][0] == '\0') {
+                std::fprintf(stderr, "pvconv: %s needs a file name (try --help)\n", a);
+                return 2;
+            }
+            output = argv[i];
+            continue;
+        }
         if (std::strcmp(a, "--") == 0) {
             for (++i; i < argc; ++i)
                 files.emplace_back(argv[i]);
             break;
         }
-        if (a[0] == '-' && a[1] != '\0') {
+        if (a[0] == '-' && a[1] != '\0') { // "-" alone is standard input
             std::fprintf(stderr, "pvconv: unknown option %s (try --help)\n", a);
             return 2;
         }
@@ -180,6 +197,16 @@ static int runConverter(int argc, char** argv) {
     FileSource source;
     if (const std::string err = source.open(input); !err.empty())
         return failWith(input, err);
+    // A stream (standard input, a pipe, /dev/stdin) names no place for the output:
+    // beside it would be "-.qcp" in the current folder, or a file in /dev.
+    const bool stream = input == "-" || !source.regularFile() || input.rfind("/dev/", 0) == 0 ||
+                        input.rfind("/proc/", 0) == 0;
+    if (output.empty() && stream) {
+        std::fprintf(stderr,
+                     "pvconv: %s: not a regular file; name the output with -o (try --help)\n",
+                     input.c_str());
+        return 2;
+    }
     pvconv::WavStream wav(source);
     if (!wav.open())
         return failWith(input, wav.error());
@@ -189,6 +216,8 @@ static int runConverter(int argc, char** argv) {
 
     std::filesystem::path out(input);
     out.replace_extension(".qcp");
+    if (!output.empty())
+        out = output;
     pvconv::removeTemporaryOnSignals();
     pvconv::QcpOutput qcp;
     if (const std::string err = qcp.create(out.string()); !err.empty())
@@ -226,9 +255,9 @@ static int runConverter(int argc, char** argv) {
     if (std::string err = emit(); !err.empty())
         return failWith(input, err);
     const uint64_t total = qcp.packets();
-    if (const std::string err = qcp.finish(); !err.empty())
-        return failWith(input, err);
 
+    // Told before the rename: a summary that cannot be written (a closed pipe, a full
+    // disk) fails the run, and nothing is put in place.
     std::printf(
         "pvconv: %s -> %s: %.2f s, %llu QCELP-13K frames (%zu full, %zu half, %zu quarter, %zu "
         "eighth rate)%s\n",
@@ -236,10 +265,21 @@ static int runConverter(int argc, char** argv) {
         static_cast<unsigned long long>(total), counts[pvconv::kFullRateByte],
         counts[pvconv::kHalfRateByte], counts[pvconv::kQuarterRateByte],
         counts[pvconv::kEighthRateByte], wav.dataTruncated() ? " (data chunk was truncated)" : "");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int e = errno;
+        qcp.abandon();
+        return failWith(input, std::string("cannot write to standard output: ") + std::strerror(e));
+    }
+    if (const std::string err = qcp.finish(); !err.empty())
+        return failWith(input, err);
     return 0;
 }
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    // A closed pipe on standard output is an error to report, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     try {
         return runConverter(argc, argv);
     } catch (const std::bad_alloc&) {

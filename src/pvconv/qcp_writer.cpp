@@ -91,6 +91,15 @@ std::string writeAll(int fd, const uint8_t* p, size_t n) {
     return {};
 }
 
+// Every signal whose default action ends the program and that a user, a shell's
+// limits or a parent may send: none may leave the temporary file behind.
+#ifdef _WIN32
+const int kEndingSignals[] = {SIGINT, SIGTERM};
+#else
+const int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGXFSZ,
+                              SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
+#endif
+
 // The temporary name the signal handler removes, encoded before it is armed.
 char gTemporary[4096];
 volatile std::sig_atomic_t gArmed = 0;
@@ -116,9 +125,8 @@ public:
     HoldSignals() {
         sigset_t s;
         sigemptyset(&s);
-        sigaddset(&s, SIGINT);
-        sigaddset(&s, SIGTERM);
-        sigaddset(&s, SIGHUP);
+        for (int sig : kEndingSignals)
+            sigaddset(&s, sig);
         sigprocmask(SIG_BLOCK, &s, &old_);
     }
     ~HoldSignals() {
@@ -253,12 +261,7 @@ std::vector<uint8_t> buildQcp(const std::vector<Packet>& packets) {
 }
 
 void removeTemporaryOnSignals() {
-#ifdef _WIN32
-    const int signals[] = {SIGINT, SIGTERM};
-#else
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-#endif
-    for (int sig : signals) {
+    for (int sig : kEndingSignals) {
 #ifdef _WIN32
         std::signal(sig, removeTemporaryAndDie);
 #else

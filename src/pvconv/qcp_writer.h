@@ -22,8 +22,9 @@ std::vector<uint8_t> qcpHeader(uint64_t packets, uint64_t dataBytes);
 // Bytes of a whole QCP file holding QCELP-13K packets.
 std::vector<uint8_t> buildQcp(const std::vector<Packet>& packets);
 
-// Removes the temporary file of a conversion when SIGINT, SIGTERM or SIGHUP
-// ends the program, then lets the signal take its default action.
+// Removes the temporary file of a conversion when a signal ends the program (INT,
+// TERM, HUP, QUIT, XFSZ, ALRM, USR1, USR2, XCPU), then lets the signal take its
+// default action.
 void removeTemporaryOnSignals();
 
 // A QCP file written packet by packet to a temporary name beside its target,

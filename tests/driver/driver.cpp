@@ -1,9 +1,11 @@
 // A Qt generic plugin that plays the user in an installed tessavane on the
 // offscreen platform: it answers every message box with OK, types a vendor and
 // the home folder as save folder into the options window and saves, makes the
-// descriptor when a file is open, prints the log, then ends the program.
+// descriptor when a file is open, prints the log, then ends the program. With
+// TESS_DRIVER_CONVERT=WAV it opens the conversion window and converts WAV instead.
 //   QT_PLUGIN_PATH=DIR QT_QPA_GENERIC_PLUGINS=tessdriver tessavane [FILE]
 // (DIR holds generic/libtessdriver.so). Used by scripts/install-check.sh only.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QGenericPlugin>
@@ -69,6 +71,17 @@ private:
         // The options window of a first start opens a moment after the main window.
         if (++mainTicks_ < 10)
             return;
+        // The window blocks while the converter runs: a test signals it meanwhile.
+        if (const QString wav = qEnvironmentVariable("TESS_DRIVER_CONVERT"); !wav.isEmpty()) {
+            if (QWidget* convert = visible("FrmConvert")) {
+                convert->findChild<QLineEdit*>(QStringLiteral("txtwav"))->setText(wav);
+                say(QStringLiteral("Convert WAV"));
+                convert->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+            } else if (auto* open = main->findChild<QAbstractButton*>(QStringLiteral("CMNDwav"))) {
+                open->click();
+            }
+            return;
+        }
         auto* make = main->findChild<QPushButton*>(QStringLiteral("cmndmake"));
         if (!made_ && make && make->isEnabled()) {
             made_ = true;

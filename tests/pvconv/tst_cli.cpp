@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,6 +108,9 @@ pid_t spawn(const QStringList& args) {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        // QUIT and XFSZ would dump a core of the whole recording otherwise.
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
         const int null = ::open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
@@ -149,6 +153,8 @@ private Q_SLOTS:
     void signalLeavesNoPartFile_data();
     void signalLeavesNoPartFile();
     void longInputKeepsMemoryBounded();
+    void failedSummaryPutsNothingInPlace();
+    void streamNeedsAnOutputName();
 };
 
 void TestCli::helpAndVersion() {
@@ -436,7 +442,7 @@ void TestCli::refusesANonWavAfterAShortPrefix() {
     // pipe once pvconv has refused the input, after at most the pipe's buffer.
     const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
     QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-    const pid_t pid = spawn({fifo});
+    const pid_t pid = spawn({QStringLiteral("-o"), dir.filePath(QStringLiteral("pipe.qcp")), fifo});
     QVERIFY(pid > 0);
     std::signal(SIGPIPE, SIG_IGN);
     // Opened without blocking (ENXIO until pvconv has opened its end), so
@@ -506,6 +512,10 @@ void TestCli::signalLeavesNoPartFile_data() {
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGQUIT") << int(SIGQUIT);
+    QTest::newRow("SIGXFSZ") << int(SIGXFSZ);
+    QTest::newRow("SIGALRM") << int(SIGALRM);
+    QTest::newRow("SIGUSR1") << int(SIGUSR1);
 }
 
 void TestCli::signalLeavesNoPartFile() {
@@ -569,6 +579,81 @@ void TestCli::longInputKeepsMemoryBounded() {
     QVERIFY2(peakKb < 64 * 1024, qPrintable(QString::number(peakKb)));
     // 95 000 packets, each a rate byte and three bytes of eighth rate.
     QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("long.qcp"))).size(), qint64(194 + 95000 * 4));
+}
+
+namespace {
+// pvconv with its standard input and output on the given descriptors (-1: /dev/null);
+// returns its exit code, -1 when it died.
+int runWith(const QStringList& args, int in, int out) {
+    std::vector<QByteArray> store{kPvconv.toLocal8Bit()};
+    for (const QString& a : args)
+        store.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : store)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        dup2(in >= 0 ? in : null, 0);
+        dup2(out >= 0 ? out : null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+} // namespace
+
+void TestCli::failedSummaryPutsNothingInPlace() {
+    // The summary on standard output cannot be written: a full disk, a closed pipe.
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("x.wav"));
+    QVERIFY(writeFile(wav, wav16(tones({500.0}, 8000.0, 1600))));
+    const int full = ::open("/dev/full", O_WRONLY);
+    QVERIFY(full >= 0);
+    QCOMPARE(runWith({wav}, -1, full), 1);
+    ::close(full);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("x.wav")});
+    int pipeFds[2];
+    QVERIFY(::pipe(pipeFds) == 0);
+    ::close(pipeFds[0]);
+    QCOMPARE(runWith({wav}, -1, pipeFds[1]), 1);
+    ::close(pipeFds[1]);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("x.wav")});
+    // Written where it can be: the same run succeeds.
+    QCOMPARE(runWith({wav}, -1, -1), 0);
+    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("x.qcp"), QStringLiteral("x.wav")}));
+}
+
+void TestCli::streamNeedsAnOutputName() {
+    // Standard input has no folder of its own: "-.qcp" here or /dev/stdin.qcp in /dev.
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("x.wav"));
+    QVERIFY(writeFile(wav, wav16(tones({500.0}, 8000.0, 1600))));
+    const QString out = dir.filePath(QStringLiteral("out.qcp"));
+    for (const QString& input : {QStringLiteral("-"), QStringLiteral("/dev/stdin")}) {
+        const int in = ::open(QFile::encodeName(wav).constData(), O_RDONLY);
+        int pipeFds[2];
+        QVERIFY(in >= 0 && ::pipe(pipeFds) == 0);
+        // A pipe, as a script would feed it.
+        const QByteArray bytes = readFile(wav);
+        QVERIFY(::write(pipeFds[1], bytes.constData(), size_t(bytes.size())) == bytes.size());
+        ::close(pipeFds[1]);
+        QCOMPARE(runWith({input}, pipeFds[0], -1), 2);
+        QCOMPARE(runWith({input}, in, -1), 2); // a file on standard input is no different
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/dev/stdin.qcp")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("-.qcp")));
+        QCOMPARE(runWith({QStringLiteral("-o"), out, input}, in, -1), 0);
+        ::close(in);
+        ::close(pipeFds[0]);
+        QVERIFY(readFile(out).startsWith("RIFF"));
+        QVERIFY(QFile::remove(out));
+    }
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("x.wav")});
 }
 
 QTEST_GUILESS_MAIN(TestCli)

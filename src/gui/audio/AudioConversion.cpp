@@ -101,6 +101,9 @@ void ConvertWavToQcp() {
     // The main window comes back to the front as soon as the converter is done.
     hooks.converterEnded = [f] { showWindow(f); };
     const Conversion::Result result = Conversion::run(wav, AudioPaths::qcpPathFor(wav), hooks);
+    // The window's log keeps its lines; a replaced link is told on standard error.
+    if (!result.notice.isEmpty())
+        qWarning("%s: %s", qPrintable(AudioPaths::qcpPathFor(wav)), qPrintable(result.notice));
     if (!result.ok()) {
         // A converter that wrote nothing is told over the main window; our own failures
         // over the conversion window, which stays open so that the user can try again.

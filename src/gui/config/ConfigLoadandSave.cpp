@@ -99,6 +99,8 @@ bool SaveConfig() {
                          options);
         return false;
     }
+    if (!written.notice.isEmpty())
+        qWarning("%s: %s", qPrintable(path), qPrintable(written.notice));
     program.form1()->logTop(QStringLiteral("Tessavane Configuration file Saved."));
     LoadConfig();
     return true;

@@ -89,6 +89,9 @@ void MakeGcd() {
     if (!written)
         throw StepError{QStringLiteral("The GCD file could not be written to ") + path +
                         QStringLiteral(" (") + written.reason + QStringLiteral(").")};
+    // The log keeps its lines; a replaced link is told on standard error.
+    if (!written.notice.isEmpty())
+        qWarning("%s: %s", qPrintable(path), qPrintable(written.notice));
     f->logTop(logSeparatorLine());
     f->logTop(QStringLiteral("GCD File Created at: ") + path);
     f->logTop(logSeparatorLine());
