@@ -14,6 +14,8 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang l
           imagemagick libvips-tools libxml2-utils w3c-sgml-lib kannel-extras chromium
           # The download check's tests serve descriptors with a real nginx.
           nginx
+          # bench/sound/run-bench.sh does its sums with bc.
+          bc
           # Man pages and the validators of scripts/install-check.sh.
           help2man desktop-file-utils appstream)
 for extra in "$@"; do
