@@ -1,5 +1,7 @@
 #include "encoder.h"
 
+#include "spectrum.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -460,9 +462,20 @@ uint8_t Encoder::decideRate(const float* signal) {
     noiseLow_ = low < noiseLow_ ? low : std::min(low, noiseLow_ * 1.02);
     noiseHigh_ = high < noiseHigh_ ? high : std::min(high, noiseHigh_ * 1.02);
 
+    // Below full rate only what is speech-like or background: not a tone, a
+    // bell's ring-out or the quiet tone between two beeps, however quiet.
+    double spectrum[kSpectrumBins];
+    framePowerSpectrum(signal, spectrum);
+    const ToneFeatures tone = tones_.next(spectrum);
+    const bool musical =
+        tone.flatnessDb < opt_.tonalFlatnessDb ||
+        (tone.steadyFrames >= opt_.steadyFrames && tone.shapeChangeDb < opt_.steadyChangeDb);
+
     uint8_t rate;
     if (f.digitalSilence) {
         rate = kEighthRateByte;
+    } else if (musical) {
+        rate = kFullRateByte;
     } else if (snr < opt_.noiseSnrDb) {
         rate = kEighthRateByte;
     } else if (level > opt_.fullLevelDb) {

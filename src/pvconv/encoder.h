@@ -2,6 +2,7 @@
 
 #include "lpc.h"
 #include "qcelp_frame.h"
+#include "rate_features.h"
 #include "synthesis.h"
 
 #include <cstddef>
@@ -33,6 +34,13 @@ struct EncoderOptions {
     double halfLevelDb = -33.0;
     double quarterLevelDb = -30.0;
     int hangoverFrames = 2;
+    // Tones, chords, bells and sustained notes stay at full rate however quiet
+    // they get: a frame is tonal when its spectral flatness is below
+    // tonalFlatnessDb, or a sustained note when its band shape has held within
+    // steadyChangeDb for steadyFrames frames in a row.
+    double tonalFlatnessDb = -30.0;
+    double steadyChangeDb = 1.5;
+    int steadyFrames = 4;
     // Half rate: 0 takes the least-squares codebook gain, 1 the gain that
     // keeps the target's energy.
     float halfEnergyMix = 0.5f;
@@ -115,6 +123,7 @@ private:
     double noiseLow_ = 8e-5, noiseHigh_ = 8e-5;
     double speechLevel_ = 1e-7;
     int hangover_ = 0;
+    ToneTracker tones_;
 };
 
 } // namespace pvconv

@@ -1,50 +1,15 @@
 #include "quality.h"
 
+#include "spectrum.h"
+
 #include <algorithm>
 #include <cmath>
-#include <complex>
 
 namespace pvconv {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kFrame = 160;
 constexpr int kFft = 256;
-
-void fft(std::complex<double>* a, int n) {
-    for (int i = 1, j = 0; i < n; ++i) {
-        int bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(a[i], a[j]);
-    }
-    for (int len = 2; len <= n; len <<= 1) {
-        const double ang = -2.0 * kPi / len;
-        const std::complex<double> wl(std::cos(ang), std::sin(ang));
-        for (int i = 0; i < n; i += len) {
-            std::complex<double> w(1.0, 0.0);
-            for (int j = 0; j < len / 2; ++j) {
-                const std::complex<double> u = a[i + j], v = a[i + j + len / 2] * w;
-                a[i + j] = u + v;
-                a[i + j + len / 2] = u - v;
-                w *= wl;
-            }
-        }
-    }
-}
-
-void powerSpectrum(const double* x, double* p) {
-    std::complex<double> a[kFft];
-    for (int i = 0; i < kFft; ++i) {
-        const double w = i < kFrame ? 0.5 - 0.5 * std::cos(2.0 * kPi * i / (kFrame - 1)) : 0.0;
-        a[i] = i < kFrame ? x[i] * w : 0.0;
-    }
-    fft(a, kFft);
-    for (int i = 0; i <= kFft / 2; ++i)
-        p[i] = std::norm(a[i]);
-}
 
 } // namespace
 
@@ -94,7 +59,7 @@ Quality measureQuality(const std::vector<int16_t>& ref, const std::vector<int16_
     }
     q.segSnrDb = bestSnr;
 
-    double lsdSum = 0.0;
+    double lsdSum = 0.0, bandSum[4] = {};
     int counted = 0;
     for (int f = 0; f < frames; ++f) {
         if (energy[f] < floor)
@@ -105,18 +70,23 @@ Quality measureQuality(const std::vector<int16_t>& ref, const std::vector<int16_
             r[n] = ref[i];
             d[n] = decAt(i + q.lag);
         }
-        powerSpectrum(r, pr);
-        powerSpectrum(d, pd);
-        double acc = 0.0;
+        framePowerSpectrum(r, pr);
+        framePowerSpectrum(d, pd);
+        double acc = 0.0, band[4] = {};
         for (int k = 0; k <= kFft / 2; ++k) {
             // A floor of one LSB squared keeps empty bins finite.
             const double diff = 10.0 * std::log10((pr[k] + 1.0) / (pd[k] + 1.0));
             acc += diff * diff;
+            band[std::min(k / (kFft / 8), 3)] += diff * diff;
         }
         lsdSum += std::sqrt(acc / (kFft / 2 + 1));
+        for (int b = 0; b < 4; ++b) // 32 bins a band, 33 in the last (it holds 4 kHz)
+            bandSum[b] += std::sqrt(band[b] / (b == 3 ? kFft / 8 + 1 : kFft / 8));
         ++counted;
     }
     q.lsdDb = counted ? lsdSum / counted : 0.0;
+    for (int b = 0; b < 4; ++b)
+        q.bandLsdDb[b] = counted ? bandSum[b] / counted : 0.0;
     return q;
 }
 

@@ -10,6 +10,7 @@ namespace pvconv {
 struct Quality {
     double segSnrDb = 0.0; // mean per-frame SNR, each clamped to [-10, 35] dB
     double lsdDb = 0.0;    // mean log-spectral distance
+    double bandLsdDb[4] = {}; // the same over 0-1, 1-2, 2-3 and 3-4 kHz
     int lag = 0;           // decoded delay (0..400) that maximised segSNR
     int frames = 0;        // frames counted (within 40 dB of the loudest)
 };
