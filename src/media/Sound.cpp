@@ -670,13 +670,21 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
 
     // Writes all of bytes, waiting in short slices so that a cancel or a converter that
     // died is noticed; false with why set otherwise.
+    // A converter that takes nothing for this long has stopped: it is ended.
+    constexpr int kStalledSlices = 300; // of 100 ms
     auto writeAll = [&](const char* p, size_t n) -> bool {
+        int idle = 0;
         while (n > 0) {
             const ssize_t k = ::write(fd, p, n);
             if (k > 0) {
                 p += k;
                 n -= static_cast<size_t>(k);
+                idle = 0;
                 continue;
+            }
+            if (++idle > kStalledSlices) {
+                why = QStringLiteral("the converter stopped reading its input");
+                return false;
             }
             if (k < 0 && errno == EPIPE) {
                 why = QStringLiteral("pipe");

@@ -93,6 +93,7 @@ private Q_SLOTS:
     void badInputsLeaveNothing_data();
     void badInputsLeaveNothing();
     void ringerLimit();
+    void cancelLeavesNothing();
 
 private:
     QString make(const QString& name, const QStringList& ffmpegArgs, const QString& from);
@@ -329,6 +330,22 @@ void TestSound::ringerLimit() {
     QVERIFY(ringerSizeProblem(r.bytes, r.seconds, p).isEmpty());
     p.maxRingerBytes = r.bytes / 2;
     QVERIFY(!ringerSizeProblem(r.bytes, r.seconds, p).isEmpty());
+}
+
+void TestSound::cancelLeavesNothing() {
+    // Cancelled before it starts, with and without the measuring pass: nothing written,
+    // no converter left running, the run folder gone.
+    const std::atomic_bool cancel{true};
+    for (bool normalize : {true, false}) {
+        SoundOptions o;
+        o.normalize = normalize;
+        const QString target = dir.filePath("cancelled.qcp");
+        const SoundResult r = makeRingtone(music, target, o, pvconv(), &cancel);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.stage, SoundStage::Cancelled);
+        QVERIFY(!QFileInfo::exists(target));
+        QCOMPARE(leftInTemp(), QStringList());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSound)
