@@ -2,6 +2,7 @@
 
 #include "engine/AudioPaths.h"
 #include "engine/FileOps.h"
+#include "engine/Teardown.h"
 
 #include <QDir>
 #include <QFile>
@@ -369,6 +370,7 @@ public:
             ::kill(pid_, SIGTERM);
             int st = 0;
             ::waitpid(pid_, &st, 0);
+            Teardown::dropChild(pid_);
         }
         if (err_ >= 0)
             ::close(err_);
@@ -398,6 +400,7 @@ public:
             pid_ = -1;
             return QString::fromLocal8Bit(std::strerror(r));
         }
+        Teardown::addChild(pid_);
         return {};
     }
     // True when it has ended (status then kept).
@@ -407,6 +410,7 @@ public:
         readErrors();
         int st = 0;
         if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+            Teardown::dropChild(pid_);
             pid_ = -1;
             status_ = st;
             readErrors();
@@ -625,10 +629,27 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
     const QString folder = makeRunFolder(&why);
     if (folder.isEmpty())
         return fail(SoundStage::TempFolder, why);
+    // Removed at the end, or by the signal clean-up should a signal end the process.
     struct Remove {
         QString f;
-        ~Remove() { QDir(f).removeRecursively(); }
+        int parent = -1, self = -1;
+        ~Remove() {
+            if (self >= 0) {
+                Teardown::dropFolder(self);
+                ::close(self);
+            }
+            if (parent >= 0)
+                ::close(parent);
+            QDir(f).removeRecursively();
+        }
     } remove{folder};
+    remove.parent = ::open(QFile::encodeName(QFileInfo(folder).path()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    remove.self = ::open(QFile::encodeName(folder).constData(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (remove.parent >= 0 && remove.self >= 0)
+        Teardown::addFolder(remove.parent, QFile::encodeName(QFileInfo(folder).fileName()),
+                            remove.self);
     const QString fifo = AudioPaths::tempWavIn(folder);
     const QString tempQcp = AudioPaths::tempQcpIn(folder);
     if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
