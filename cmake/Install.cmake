@@ -9,6 +9,10 @@ foreach(program tessavane pvconv tessavane-cli)
     endif()
 endforeach()
 
+# The phone profiles, read at run time.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/phones.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tessavane)
+
 # The rest is for Linux desktops and Debian.
 if(NOT UNIX OR APPLE)
     return()

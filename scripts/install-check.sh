@@ -20,7 +20,7 @@ usr="$stage/usr"
 fail() { echo "install-check.sh: $*" >&2; exit 1; }
 
 id=org.tessavane.Tessavane
-for f in bin/tessavane bin/tessavane-cli bin/pvconv share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+for f in bin/tessavane bin/tessavane-cli bin/pvconv share/tessavane/phones.json share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
          share/icons/hicolor/16x16/apps/$id.png share/icons/hicolor/256x256/apps/$id.png \
          share/man/man1/tessavane.1.gz share/man/man1/tessavane-cli.1.gz share/man/man1/pvconv.1.gz \
          share/doc/tessavane/copyright share/doc/tessavane/changelog.Debian.gz; do
@@ -87,6 +87,14 @@ sox -n -r 8000 -c 1 -b 16 "$home/web/tone.wav" synth 0.5 sine 440
 chown "$user:$group" "$home/web/tone.wav"
 as_user "$usr/bin/tessavane-cli" convert "$home/web/tone.wav" || fail "tessavane-cli convert failed"
 [ -s "$home/web/tone.qcp" ] || fail "tessavane-cli convert wrote no QCP file"
+# ... reads the phone profiles installed beside it (not the source tree's), and
+# inspects the QCP it made as one that works.
+[ -f "$usr/share/tessavane/phones.json" ] || fail "missing share/tessavane/phones.json"
+out="$(as_user "$usr/bin/tessavane-cli" phones --json sanyo-scp-5300)" || fail "tessavane-cli phones failed"
+grep -q "\"file\":\"$usr/share/tessavane/phones.json\"" <<<"$out" ||
+    fail "tessavane-cli does not read the installed phones.json: $out"
+as_user "$usr/bin/tessavane-cli" inspect --phone sanyo-scp-5300 "$home/web/tone.qcp" ||
+    fail "tessavane-cli inspect: the converted QCP does not work"
 
 # Second start with a file, as "Open With" does: loaded settings, file in Step 1.
 printf 'MThd' > "$home/ring.mid"

@@ -95,11 +95,15 @@ void TestCheckWindow::resultsAppear() {
              qPrintable(error));
     QDir().mkpath(nginx.root() + "/tones");
     for (const char* name : {"good", "bad", "sized"}) {
-        writeFile(nginx.root() + "/tones/" + name + ".mid", "MThd");
+        // One note of MIDI, which the phone takes.
+        writeFile(nginx.root() + "/tones/" + name + ".mid",
+                  QByteArray("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x0b\0\x90\x3c\x64\x60\x3c\0\0"
+                             "\xff\x2f\0",
+                             33));
         writeFile(nginx.root() + "/tones/" + name + ".gcd",
                   descriptorBytes({"audio/midi", name, "1", "V",
                                    nginx.url("/tones/" + QString(name) + ".mid").toString(),
-                                   QString(name) == "sized" ? "5" : "4"},
+                                   QString(name) == "sized" ? "34" : "33"},
                                   false));
     }
     FrmCheck* w = fx->program->frmCheck();
@@ -122,7 +126,7 @@ void TestCheckWindow::resultsAppear() {
     QCOMPARE(bad->foreground().color(), FrmCheck::FailColour);
     QCOMPARE(w->lstResults->item(1)->text(), QString("ok: good.gcd"));
     QCOMPARE(w->lstResults->item(1)->foreground().color(), FrmCheck::OkColour);
-    QVERIFY(w->lstResults->item(2)->text().contains("but Content-Size says 5"));
+    QVERIFY(w->lstResults->item(2)->text().contains("but Content-Size says 34"));
     QCOMPARE(w->lstResults->item(2)->foreground().color(), FrmCheck::FailColour);
     QCOMPARE(w->lblCheckSummary->text(), QString("1 of 3 would download."));
 

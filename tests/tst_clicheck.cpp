@@ -24,6 +24,14 @@ Run cli(const QStringList& args) {
     return runCli(args, home.path());
 }
 
+// Media a phone takes: a 1x1 8-bit grey PNG as ImageMagick writes it, and one note of
+// MIDI (format 0, one track).
+const QByteArray kPng = QByteArray::fromHex(
+    "89504e470d0a1a0a0000000d49484452000000010000000108000000003a7e9b550000000a494441"
+    "5408d763a8070000810080791a4b080000000049454e44ae426082");
+const QByteArray
+    kMidi("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x0b\0\x90\x3c\x64\x60\x3c\0\0\xff\x2f\0", 33);
+
 // Writes a file and returns its size.
 qsizetype putSized(const QString& path, const QByteArray& bytes) {
     put(path, bytes);
@@ -97,9 +105,9 @@ void TestCliCheck::serverConfigPrintsTheLines() {
 void TestCliCheck::showReadsDescriptorsBack() {
     QTemporaryDir dir;
     const DescriptorFields fields{
-        "image/png", "pic", "1.0", "Tinker", "http://example.test/p/pic.png", "3"};
+        "image/png", "pic", "1.0", "Tinker", "http://example.test/p/pic.png", "67"};
     const QString good = put(dir.filePath("pic.gcd"), descriptorBytes(fields, true));
-    put(dir.filePath("pic.png"), "PNG");
+    put(dir.filePath("pic.png"), kPng);
     QByteArray lf = descriptorBytes(fields, false);
     lf.replace("\r\n", "\n");
     const QString bad = put(dir.filePath("lf.gcd"), lf);
@@ -107,16 +115,24 @@ void TestCliCheck::showReadsDescriptorsBack() {
 
     Run r = cli({"show", good});
     QCOMPARE(r.status, 0);
-    QCOMPARE(r.out, good + "\n"
-                           "  Content-Type: image/png\n"
-                           "  Content-Name: pic\n"
-                           "  Content-Version: 1.0\n"
-                           "  Content-Vendor: Tinker\n"
-                           "  Content-URL: http://example.test/p/pic.png\n"
-                           "  Content-Size: 3\n"
-                           "  (empty first line)\n"
-                           "  media: pic.png beside it, 3 bytes\n"
-                           "  ok\n");
+    QCOMPARE(r.out, good +
+                        "\n"
+                        "  Content-Type: image/png\n"
+                        "  Content-Name: pic\n"
+                        "  Content-Version: 1.0\n"
+                        "  Content-Vendor: Tinker\n"
+                        "  Content-URL: http://example.test/p/pic.png\n"
+                        "  Content-Size: 67\n"
+                        "  (empty first line)\n"
+                        "  media: pic.png beside it, 67 bytes\n"
+                        "  ok\n"
+                        "  media is: png picture, 1x1, 8-bit grey, 67 bytes\n"
+                        "  hint: 1x1 pixels is smaller than the 128x160 the phone shows: it "
+                        "may sit off-centre\n"
+                        "    fix: fit it: tessavane-cli fit --phone default " +
+                        dir.filePath("pic.png") +
+                        "\n"
+                        "  media works on Default (strictest common case) (default)\n");
     r = cli({"show", good, bad, missing});
     QCOMPARE(r.status, 1);
     QVERIFY(r.out.contains("  problem: Lines 1, 2, 3, 4, 5 and 6 end in LF alone; every line "
@@ -124,22 +140,33 @@ void TestCliCheck::showReadsDescriptorsBack() {
     QCOMPARE(r.err, "tessavane-cli: " + missing + ": No such file\n");
 
     // What make writes, show reads back as right, media size included.
-    const QString song = put(dir.filePath("media/song.mid"), "MThd1234");
+    const QString song = put(dir.filePath("media/song.mid"), kMidi);
     r = cli({"make", "--save-folder", dir.filePath("media"), "--base-url", "http://example.test/t",
              "--vendor", "V", "--version", "2", "--blank-line", song});
     QCOMPARE(r.status, 0);
     r = cli({"show", dir.filePath("media/song.gcd")});
     QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
     QVERIFY(r.out.contains("  Content-URL: http://example.test/t/song.mid\n"));
-    QVERIFY(r.out.endsWith("  media: song.mid beside it, 8 bytes\n  ok\n"));
+    QVERIFY(r.out.contains("  media: song.mid beside it, 33 bytes\n  ok\n"
+                           "  media is: midi sound, SMF 0, 1 track, 33 bytes\n"
+                           "  media works on "));
+    // Media the phone will not take fails the show, with the fix.
+    put(dir.filePath("media/song.mid"), QByteArray(kMidi).replace("MTrk", "MTRK"));
+    r = cli({"show", dir.filePath("media/song.gcd")});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.out.contains("  ok\n  media is: midi sound"));
+    QVERIFY(r.out.contains("  media will not work on "));
+    QCOMPARE(cli({"show", "--phone", "no-such", dir.filePath("media/song.gcd")}).status, 2);
 
     r = cli({"show", "--json", good, bad, missing});
     QCOMPARE(r.status, 1);
     const QList<QJsonObject> o = jsonLines(r.out);
     QCOMPARE(o.size(), 3);
     QCOMPARE(o[0]["ok"].toBool(), true);
-    QCOMPARE(o[0]["fields"].toObject()["Content-Size"].toString(), QString("3"));
-    QCOMPARE(o[0]["media"].toObject()["size"].toInt(), 3);
+    QCOMPARE(o[0]["fields"].toObject()["Content-Size"].toString(), QString("67"));
+    QCOMPARE(o[0]["media"].toObject()["size"].toInt(), 67);
+    QCOMPARE(o[0]["media"].toObject()["format"].toString(), QString("png"));
+    QCOMPARE(o[0]["media"].toObject()["works"].toBool(), true);
     QCOMPARE(o[1]["ok"].toBool(), false);
     QCOMPARE(o[1]["problems"].toArray().size(), 1);
     QCOMPARE(o[2]["error"].toString(), QString("No such file"));
@@ -162,17 +189,17 @@ void TestCliCheck::checkAgainstNginx() {
     QMap<QString, qsizetype> sizes;
     for (const char* folder : {"ok", "plain"}) {
         const QString dir = nginx.root() + "/" + folder;
-        put(dir + "/song.mid", "MThd....");
+        put(dir + "/song.mid", kMidi);
         sizes[folder + QString("/song")] = putSized(
             dir + "/song.gcd",
             descriptorBytes({"audio/midi", "song", "1", "V",
-                             nginx.url("/" + QString(folder) + "/song.mid").toString(), "8"},
+                             nginx.url("/" + QString(folder) + "/song.mid").toString(), "33"},
                             false));
-        put(dir + "/pic.png", "PNG");
+        put(dir + "/pic.png", kPng);
         sizes[folder + QString("/pic")] = putSized(
             dir + "/pic.gcd",
             descriptorBytes({"image/png", "pic", "1", "V",
-                             nginx.url("/" + QString(folder) + "/pic.png").toString(), "3"},
+                             nginx.url("/" + QString(folder) + "/pic.png").toString(), "67"},
                             true));
     }
     // Every descriptor of a folder after a batch.
@@ -181,10 +208,15 @@ void TestCliCheck::checkAgainstNginx() {
     QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
     const QString expected = QString("%1/pic.gcd: ok\n"
                                      "  descriptor: HTTP 200 OK, text/x-pcs-gcd, %2 bytes\n"
-                                     "  media: HTTP 200 OK, image/png, 3 bytes (%1/pic.png)\n"
+                                     "  media: HTTP 200 OK, image/png, 67 bytes (%1/pic.png)\n"
+                                     "  media is: png picture, 1x1, 8-bit grey, 67 bytes\n"
+                                     "  hint: 1x1 pixels is smaller than the 128x160 the phone "
+                                     "shows: it may sit off-centre\n"
+                                     "    fix: fit it: tessavane-cli fit --phone default pic.png\n"
                                      "%1/song.gcd: ok\n"
                                      "  descriptor: HTTP 200 OK, text/x-pcs-gcd, %3 bytes\n"
-                                     "  media: HTTP 200 OK, audio/midi, 8 bytes (%1/song.mid)\n"
+                                     "  media: HTTP 200 OK, audio/midi, 33 bytes (%1/song.mid)\n"
+                                     "  media is: midi sound, SMF 0, 1 track, 33 bytes\n"
                                      "2 of 2 descriptors would download.\n")
                                  .arg(nginx.url("/ok").toString())
                                  .arg(sizes["ok/pic"])
@@ -198,7 +230,9 @@ void TestCliCheck::checkAgainstNginx() {
     QCOMPARE(o.size(), 3);
     QCOMPARE(o[0]["url"].toString(), nginx.url("/ok/song.gcd").toString());
     QCOMPARE(o[0]["downloads"].toBool(), true);
-    QCOMPARE(o[0]["media"].toObject()["bytes"].toInt(), 8);
+    QCOMPARE(o[0]["media"].toObject()["bytes"].toInt(), 33);
+    QCOMPARE(o[0]["plays"].toBool(), true);
+    QCOMPARE(o[0]["mediaIs"].toString(), QString("midi sound, SMF 0, 1 track, 33 bytes"));
     QCOMPARE(o[1]["downloads"].toBool(), false);
     const QJsonObject problem = o[1]["problems"].toArray()[0].toObject();
     QCOMPARE(problem["reason"].toString(),
@@ -207,6 +241,20 @@ void TestCliCheck::checkAgainstNginx() {
     QVERIFY(o[1]["descriptor"].toObject()["server"].toString().startsWith("nginx/"));
     QCOMPARE(o[1]["descriptor"].toObject()["contentType"].toString(), QString("text/plain"));
     QCOMPARE(o[2]["descriptor"].toObject()["status"].toInt(), 404);
+
+    // Media that downloads but that the phone will not take fails the check, with the fix.
+    QByteArray wide = kPng;
+    wide.replace(16, 4, QByteArray("\0\0\x0b\xb8", 4)); // 3000 pixels wide
+    put(nginx.root() + "/ok/wide.png", wide);
+    put(nginx.root() + "/ok/wide.gcd",
+        descriptorBytes({"image/png", "wide", "1", "V", nginx.url("/ok/wide.png").toString(), "67"},
+                        false));
+    r = cli({"check", "--phone", "sanyo-scp-5300", nginx.url("/ok/wide.gcd").toString()});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.out.contains(": downloads, but the phone will not take it\n"), qPrintable(r.out));
+    QVERIFY(r.out.contains("  refuse: 3000x1 pixels is larger than the 132x176 screen"));
+    QVERIFY(r.out.contains("    fix: fit it: tessavane-cli fit --phone sanyo-scp-5300 wide.png\n"));
+    QVERIFY(r.out.endsWith("1 of 1 descriptor would download.\n"));
 
     r = cli({"check", "--save-folder", nginx.root() + "/none", "--served-at",
              nginx.url("/").toString()});

@@ -11,6 +11,8 @@ int convertMain(const QStringList& arguments);
 int showMain(const QStringList& arguments);
 int checkMain(const QStringList& arguments);
 int serverConfigMain(const QStringList& arguments);
+int phonesMain(const QStringList& arguments);
+int inspectMain(const QStringList& arguments);
 
 struct Subcommand {
     const char* name;

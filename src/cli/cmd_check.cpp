@@ -1,6 +1,8 @@
 // check: fetch descriptors and their media the way a phone does.
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/InspectText.h"
+#include "cli/PhoneOption.h"
 #include "net/Checker.h"
 
 #include <QElapsedTimer>
@@ -33,7 +35,9 @@ int checkMain(const QStringList& arguments) {
         "would download: the descriptor's status and type (text/x-pcs-gcd), its lines,\n"
         "then the media at Content-URL: status, type against Content-Type, length\n"
         "against Content-Size. Each problem comes with its fix. With --save-folder and\n"
-        "--served-at, checks every .gcd of a local folder as served under that URL."));
+        "--served-at, checks every .gcd of a local folder as served under that URL.\n"
+        "The media's own bytes, as fetched, are inspected for the phone (--phone) as\n"
+        "'tessavane-cli inspect' does; a file the phone will not take fails the check."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print one JSON object per descriptor."));
     const QCommandLineOption folder(QStringLiteral("save-folder"),
@@ -50,7 +54,8 @@ int checkMain(const QStringList& arguments) {
     const QCommandLineOption parallel(
         QStringLiteral("parallel"),
         QStringLiteral("Descriptors checked at once, 1 to 16 (default 4)."), QStringLiteral("N"));
-    for (const QCommandLineOption* o : {&json, &folder, &servedAt, &timeout, &parallel})
+    const QCommandLineOption phone = phoneOption();
+    for (const QCommandLineOption* o : {&json, &folder, &servedAt, &timeout, &parallel, &phone})
         parser.addOption(*o);
     parser.addPositionalArgument(QStringLiteral("URL"),
                                  QStringLiteral("Descriptor URLs (http://host/folder/song.gcd)."),
@@ -59,7 +64,15 @@ int checkMain(const QStringList& arguments) {
     if (!parseArguments(parser, name, arguments, &exitCode))
         return exitCode;
 
+    const std::optional<media::PhoneProfile> profile = chosenPhone(parser, phone, name, &exitCode);
+    if (!profile)
+        return exitCode;
     net::CheckOptions options;
+    options.mediaHeadBytes = media::kInspectHeadBytes;
+    options.judgeMedia = [p = *profile](const QByteArray& head, qint64 size,
+                                        const QString& fileName, const QString& type) {
+        return judgeForCheck(p, head, size, fileName, type);
+    };
     if (parser.isSet(timeout)) {
         bool ok = false;
         const double seconds = parser.value(timeout).toDouble(&ok);
@@ -100,6 +113,7 @@ int checkMain(const QStringList& arguments) {
 
     const bool asJson = parser.isSet(json);
     int failed = 0;
+    int refused = 0; // download, but the phone will not take the media
     int printed = 0;
     // Results come as they finish; they are printed in the order asked.
     std::map<int, net::CheckResult> waiting;
@@ -118,6 +132,8 @@ int checkMain(const QStringList& arguments) {
                 const net::CheckResult& r = it->second;
                 if (!r.downloads())
                     ++failed;
+                else if (!r.plays())
+                    ++refused;
                 if (asJson) {
                     printJson(net::toJson(r));
                 } else {
@@ -140,7 +156,7 @@ int checkMain(const QStringList& arguments) {
             (urls.size() == 1 ? QStringLiteral(" descriptor") : QStringLiteral(" descriptors")) +
             QStringLiteral(" would download."));
     std::fflush(stdout);
-    return failed > 0 ? kFailed : kOk;
+    return failed + refused > 0 ? kFailed : kOk;
 }
 
 } // namespace tess::cli

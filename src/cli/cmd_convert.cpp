@@ -2,11 +2,13 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "engine/AudioPaths.h"
+#include "media/Inspect.h"
 #include "media/Phones.h"
 #include "media/Sound.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 
@@ -141,10 +143,18 @@ int convertMain(const QStringList& arguments) {
         const media::SoundResult r =
             media::makeRingtone(in, qcp, options, AudioPaths::converterPath());
         QString note;
+        QJsonArray findings;
         if (r.ok) {
             note = media::ringerSizeProblem(r.bytes, r.seconds, *profile);
             if (!note.isEmpty())
                 printError(qcp, note);
+            // What else the phone would make of it; the size is told above, with the fix.
+            const media::Inspection seen = media::inspectFile(qcp, *profile);
+            for (const media::Finding& f : seen.findings) {
+                findings.append(f.code);
+                if (f.severity == media::Severity::Refuse && f.code != QLatin1String("too-large"))
+                    printError(qcp, f.what + QStringLiteral(" (") + f.fix + QLatin1Char(')'));
+            }
             if (parser.isSet(verbose))
                 printError(in, QStringLiteral("%1 s, %2 bytes%3")
                                    .arg(r.seconds, 0, 'f', 2)
@@ -166,6 +176,7 @@ int convertMain(const QStringList& arguments) {
                 o.insert(QStringLiteral("seconds"), r.seconds);
                 o.insert(QStringLiteral("bytes"), r.bytes);
                 o.insert(QStringLiteral("fits"), note.isEmpty());
+                o.insert(QStringLiteral("findings"), findings);
                 if (!note.isEmpty())
                     o.insert(QStringLiteral("warning"), note);
             } else {

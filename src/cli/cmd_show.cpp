@@ -1,6 +1,8 @@
 // show: a descriptor read back, with everything wrong with it.
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
+#include "cli/InspectText.h"
+#include "cli/PhoneOption.h"
 #include "engine/DescriptorReader.h"
 
 #include <QFileInfo>
@@ -20,7 +22,8 @@ QJsonObject fieldsJson(const DescriptorFields& f) {
                        {QStringLiteral("Content-Size"), f.size}};
 }
 
-void printReport(const QString& file, const DescriptorReport& r) {
+void printReport(const QString& file, const DescriptorReport& r,
+                 const std::optional<media::Inspection>& media, const media::PhoneProfile& phone) {
     printLine(shown(file));
     const QStringList& names = descriptorFieldNames();
     const QString values[] = {r.fields.type,   r.fields.name, r.fields.version,
@@ -39,6 +42,14 @@ void printReport(const QString& file, const DescriptorReport& r) {
         printLine(QStringLiteral("  ok"));
     for (const QString& p : r.problems)
         printLine(QStringLiteral("  problem: ") + shown(p));
+    if (!media)
+        return;
+    printLine(QStringLiteral("  media is: ") + media->summary());
+    for (const QString& line : findingLines(*media))
+        printLine(QStringLiteral("  ") + line);
+    printLine(QStringLiteral("  media ") +
+              (media->works() ? QStringLiteral("works on ") : QStringLiteral("will not work on ")) +
+              shown(phone.name()) + QStringLiteral(" (") + phone.id + QLatin1Char(')'));
 }
 
 } // namespace
@@ -50,10 +61,14 @@ int showMain(const QStringList& arguments) {
         "Reads descriptors back and says what is wrong with them: line count and line\n"
         "ends, field names and order, the type, the size, and the size against the media\n"
         "file beside the descriptor (the file name of Content-URL) when it is there.\n"
-        "Prints the fields and \"ok\" or the problems."));
+        "Prints the fields and \"ok\" or the problems. The media file found beside it is\n"
+        "inspected for the phone (--phone) as 'tessavane-cli inspect' does. Exit status 1\n"
+        "when a descriptor has problems or its media will not work on the phone."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Print one JSON object per file."));
     parser.addOption(json);
+    const QCommandLineOption phone = phoneOption();
+    parser.addOption(phone);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Descriptors (.gcd)."),
                                  QStringLiteral("FILE..."));
     int exitCode = kOk;
@@ -62,10 +77,16 @@ int showMain(const QStringList& arguments) {
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())
         return usageError(name, QStringLiteral("no descriptor named"));
+    const std::optional<media::PhoneProfile> profile = chosenPhone(parser, phone, name, &exitCode);
+    if (!profile)
+        return exitCode;
     int failed = 0;
     for (const QString& file : files) {
         const DescriptorReport r = readDescriptorFile(file);
-        if (!r.ok())
+        std::optional<media::Inspection> media;
+        if (!r.mediaPath.isEmpty())
+            media = media::inspectFile(r.mediaPath, *profile, r.fields.type);
+        if (!r.ok() || (media && !media->works()))
             ++failed;
         if (!r.readError.isEmpty())
             printError(file, r.readError);
@@ -77,14 +98,17 @@ int showMain(const QStringList& arguments) {
                 o.insert(QStringLiteral("fields"), fieldsJson(r.fields));
                 o.insert(QStringLiteral("blankFirstLine"), r.blankFirstLine);
                 o.insert(QStringLiteral("problems"), QJsonArray::fromStringList(r.problems));
-                if (!r.mediaPath.isEmpty())
-                    o.insert(QStringLiteral("media"),
-                             QJsonObject{{QStringLiteral("file"), r.mediaPath},
-                                         {QStringLiteral("size"), r.mediaSize}});
+                if (media) {
+                    QJsonObject m = inspectionJson(*media);
+                    m.insert(QStringLiteral("file"), r.mediaPath);
+                    m.insert(QStringLiteral("size"), r.mediaSize);
+                    m.insert(QStringLiteral("phone"), profile->id);
+                    o.insert(QStringLiteral("media"), m);
+                }
             }
             printJson(o);
         } else if (r.readError.isEmpty()) {
-            printReport(file, r);
+            printReport(file, r, media, *profile);
         }
     }
     std::fflush(stdout);

@@ -20,6 +20,8 @@ const Subcommand kSubcommands[] = {
     {"check", "fetch descriptors from the web server as a phone does; say what to fix", checkMain},
     {"server-config", "print the web server lines that serve the seven types right",
      serverConfigMain},
+    {"inspect", "say what media files really are and what a phone will make of them", inspectMain},
+    {"phones", "list the phone profiles media is judged by", phonesMain},
 };
 
 void printHelp() {

@@ -246,8 +246,9 @@ private:
             if (ok && size < std::numeric_limits<qint64>::max())
                 cap = size + 1;
         }
-        fetch_ =
-            std::make_unique<Fetch>(manager_, options_, media, cap, false, [this] { mediaDone(); });
+        fetch_ = std::make_unique<Fetch>(manager_, options_, media, cap, bool(options_.judgeMedia),
+                                         [this] { mediaDone(); });
+        fetch_->keepAtMost = options_.mediaHeadBytes;
         fetch_->start();
     }
 
@@ -270,6 +271,15 @@ private:
             return finish();
         }
         const QString& type = result.report.fields.type;
+        if (options_.judgeMedia) {
+            // The whole file's size: what was read, or what the server says is left.
+            const qint64 whole = f.info.capped && f.info.contentLength > f.info.bytes
+                                     ? f.info.contentLength
+                                     : f.info.bytes;
+            result.mediaVerdict =
+                options_.judgeMedia(f.body, whole, f.info.finalUrl.fileName(), type);
+            result.judgedMedia = true;
+        }
         bool knownType = false;
         for (const ContentType& t : contentTypes())
             knownType = knownType || type == QLatin1String(t.mime);
@@ -457,13 +467,25 @@ QJsonObject toJson(const CheckResult& r) {
     }
     if (r.media.fetched)
         o.insert(QStringLiteral("media"), fetchJson(r.media));
+    if (r.judgedMedia) {
+        QJsonArray list;
+        for (const MediaFinding& f : r.mediaVerdict.findings)
+            list.append(QJsonObject{{QStringLiteral("severity"), f.severity},
+                                    {QStringLiteral("reason"), f.reason},
+                                    {QStringLiteral("fix"), f.fix}});
+        o.insert(QStringLiteral("plays"), r.plays());
+        o.insert(QStringLiteral("mediaIs"), r.mediaVerdict.summary);
+        o.insert(QStringLiteral("mediaFindings"), list);
+    }
     return o;
 }
 
 QStringList describe(const CheckResult& r) {
     QStringList lines;
     lines.append(r.url.toString() +
-                 (r.downloads() ? QStringLiteral(": ok") : QStringLiteral(": will not download")));
+                 (!r.downloads() ? QStringLiteral(": will not download")
+                  : r.plays()    ? QStringLiteral(": ok")
+                                 : QStringLiteral(": downloads, but the phone will not take it")));
     auto fetchLine = [](const char* what, const FetchInfo& f) -> QString {
         QString line = QStringLiteral("  ") + QLatin1String(what) + QStringLiteral(": ");
         if (f.status == 0)
@@ -493,12 +515,26 @@ QStringList describe(const CheckResult& r) {
         lines.append(QStringLiteral("  warning: ") + f.reason);
         lines.append(QStringLiteral("    fix: ") + f.fix);
     }
+    if (r.judgedMedia) {
+        lines.append(QStringLiteral("  media is: ") + r.mediaVerdict.summary);
+        for (const MediaFinding& f : r.mediaVerdict.findings) {
+            lines.append(QStringLiteral("  ") + f.severity + QStringLiteral(": ") + f.reason);
+            if (!f.fix.isEmpty())
+                lines.append(QStringLiteral("    fix: ") + f.fix);
+        }
+    }
     return lines;
 }
 
 QString summaryLine(const CheckResult& r) {
     // The descriptors of one check share their folder: the name tells them apart.
     const QString name = r.url.fileName().isEmpty() ? r.url.toString() : r.url.fileName();
+    if (r.downloads() && !r.plays()) {
+        for (const MediaFinding& f : r.mediaVerdict.findings)
+            if (f.severity == QLatin1String("refuse"))
+                return name + QStringLiteral(": downloads, but the phone will not take it: ") +
+                       f.reason + QStringLiteral(". Fix: ") + f.fix;
+    }
     if (r.downloads())
         return QStringLiteral("ok: ") + name +
                (r.warnings.isEmpty()

@@ -8,12 +8,28 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class QNetworkAccessManager;
 
 namespace tess::net {
+
+// What a phone will make of the media, judged from its first bytes as fetched.
+struct MediaFinding {
+    QString severity; // "refuse", "may" or "hint"
+    QString reason;
+    QString fix;
+};
+struct MediaVerdict {
+    QString summary; // "png picture, 128x160, 8-bit palette, 2048 bytes"
+    QList<MediaFinding> findings;
+};
+// head: the first bytes (at most mediaHeadBytes); size: the whole file's; the file name
+// of the media URL; the descriptor's Content-Type.
+using MediaJudge = std::function<MediaVerdict(const QByteArray& head, qint64 size,
+                                              const QString& fileName, const QString& type)>;
 
 struct CheckOptions {
     // Longest wait for the connection, for the answer and between two reads.
@@ -25,6 +41,10 @@ struct CheckOptions {
     int maxParallel = 4;
     // A descriptor is six short lines: read no more than this of one.
     qint64 descriptorLimit = 8 * 1024;
+    // Judges the media from the bytes the check fetches anyway; unset, it is not judged.
+    MediaJudge judgeMedia;
+    // The most of the media kept for judging.
+    qint64 mediaHeadBytes = 256 * 1024;
 };
 
 // "Tessavane-check/1.1.0 (GCD descriptor download check)".
@@ -60,9 +80,18 @@ struct CheckResult {
     FetchInfo media;
     QList<Finding> problems;
     QList<Finding> warnings;
+    bool judgedMedia = false;
+    MediaVerdict mediaVerdict; // when judgedMedia
 
     // Whether a phone would download the content.
     bool downloads() const { return problems.isEmpty(); }
+    // Whether the phone would take the media once downloaded (no "refuse" finding).
+    bool plays() const {
+        for (const MediaFinding& f : mediaVerdict.findings)
+            if (f.severity == QLatin1String("refuse"))
+                return false;
+        return true;
+    }
 };
 
 QJsonObject toJson(const CheckResult& result);

@@ -159,8 +159,8 @@ void Fetch::onReadyRead() {
         const qint64 room = cap_ - info.bytes;
         const QByteArray chunk = reply_->read(std::min<qint64>(room, kReadBuffer));
         info.bytes += chunk.size();
-        if (keepBody_)
-            body += chunk;
+        if (keepBody_ && body.size() < keepAtMost)
+            body += chunk.left(qsizetype(std::min<qint64>(chunk.size(), keepAtMost - body.size())));
         if (info.bytes >= cap_) {
             info.capped = true;
             drop();

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <limits>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -31,6 +32,8 @@ public:
 
     FetchInfo info;
     QByteArray body;
+    // With keepBody: the most of the body kept (the rest is still read and counted).
+    qint64 keepAtMost = std::numeric_limits<qint64>::max();
     End end = End::Answered;
 
 private:

@@ -1,6 +1,7 @@
 // Sounds of every kind made in the test (espeak-ng speech, sox music, encoded by
 // ffmpeg) become ringtones through the real pvconv; ffmpeg decodes each result.
 #include "engine/AudioPaths.h"
+#include "media/Inspect.h"
 #include "media/Sound.h"
 
 #include <QDir>
@@ -170,7 +171,15 @@ void TestSound::everyKindBecomesARingtone() {
     const SoundResult r = makeRingtone(source, qcp, SoundOptions{}, pvconv());
     QVERIFY2(r.ok, qPrintable(r.reason));
     QCOMPARE(r.bytes, QFileInfo(qcp).size());
-    QVERIFY(QFile(qcp).open(QIODevice::ReadOnly));
+    // The inspection takes it for what a Sprint phone plays.
+    PhoneProfile phone;
+    phone.id = "test";
+    phone.soundFormats = {"qcp"};
+    phone.maxRingerBytes = 64 * 1024;
+    const Inspection seen = inspectFile(qcp, phone);
+    QCOMPARE(seen.format, QStringLiteral("qcp"));
+    QCOMPARE(seen.codec, QStringLiteral("qcelp13k"));
+    QVERIFY2(seen.works(), qPrintable(seen.summary()));
 
     const Heard h = hear(qcp);
     QVERIFY2(h.complaints.isEmpty(), qPrintable(h.complaints.join('\n')));

@@ -2,6 +2,7 @@
 
 #include "engine/PathRules.h"
 #include "engine/ServerConfig.h"
+#include "media/Inspect.h"
 #include "platform/Controls.h"
 
 #include <QApplication>
@@ -17,6 +18,31 @@
 #include <QPushButton>
 
 namespace tess {
+
+namespace {
+
+// The media bytes the check fetches are judged for the default profile, read afresh
+// at each check.
+net::CheckOptions withMediaJudged(net::CheckOptions options) {
+    if (options.judgeMedia)
+        return options;
+    const std::optional<media::PhoneProfile> phone =
+        media::loadPhones().resolve(QLatin1String(media::kDefaultPhoneId));
+    const media::PhoneProfile p = phone ? *phone : media::builtInDefault();
+    options.mediaHeadBytes = media::kInspectHeadBytes;
+    options.judgeMedia = [p](const QByteArray& head, qint64 size, const QString& fileName,
+                             const QString& type) {
+        const media::Inspection r = media::inspectBytes(head, size, fileName, p, type);
+        net::MediaVerdict v;
+        v.summary = r.summary();
+        for (const media::Finding& f : r.findings)
+            v.findings.append({media::severityName(f.severity), f.what, f.fix});
+        return v;
+    };
+    return options;
+}
+
+} // namespace
 
 const QColor FrmCheck::OkColour(0, 128, 0);
 const QColor FrmCheck::FailColour(192, 0, 0);
@@ -151,7 +177,7 @@ void FrmCheck::cmndCheck_Click() {
     cmndCancel->setEnabled(true);
 
     delete checker_;
-    checker_ = new net::Checker(options, this);
+    checker_ = new net::Checker(withMediaJudged(options), this);
     connect(checker_, &net::Checker::resultReady, this, &FrmCheck::onResult);
     connect(checker_, &net::Checker::progress, prgCheck,
             [this](int done, int) { prgCheck->setValue(done); });
@@ -171,7 +197,7 @@ void FrmCheck::onResult(int index, const net::CheckResult& result) {
     if (result.downloads())
         ++passed_;
     item->setText(net::summaryLine(result));
-    item->setForeground(result.downloads() ? OkColour : FailColour);
+    item->setForeground(result.downloads() && result.plays() ? OkColour : FailColour);
     item->setToolTip(net::describe(result).join(QLatin1Char('\n')));
 }
 
