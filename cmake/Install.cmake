@@ -49,6 +49,13 @@ if(HELP2MAN AND GZIP)
         set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
         set(include)
         set(include_file)
+        # EXAMPLES, FILES, EXIT STATUS and SEE ALSO, written by hand.
+        set(sections ${PROJECT_SOURCE_DIR}/dist/man/${program}.h2m)
+        if(EXISTS ${sections})
+            list(APPEND include --include=${sections})
+        else()
+            set(sections)
+        endif()
         if(program STREQUAL "tessavane-cli")
             # Its commands' own --help, each in full.
             set(include_file ${CMAKE_BINARY_DIR}/man/${program}.h2m)
@@ -60,7 +67,7 @@ if(HELP2MAN AND GZIP)
                         -P ${PROJECT_SOURCE_DIR}/cmake/ManSubcommands.cmake
                 DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/ManSubcommands.cmake
                 VERBATIM)
-            set(include --include=${include_file})
+            list(APPEND include --include=${include_file})
         endif()
         # Sanitizer builds print nothing extra here; leak checks are off for
         # the short --help run.
@@ -72,7 +79,7 @@ if(HELP2MAN AND GZIP)
                     "--name=${tess_man_${program}}" ${include} --output=${page}
                     $<TARGET_FILE:${program}>
             COMMAND ${GZIP} -9nf ${page}
-            DEPENDS ${program} ${include_file}
+            DEPENDS ${program} ${include_file} ${sections}
             COMMENT "Man page of ${program}"
             VERBATIM)
         list(APPEND pages ${page}.gz)

@@ -37,7 +37,7 @@ sleep 1
 
 export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$runtime" ASAN_OPTIONS=detect_leaks=0
 for scale in 1 2; do
-    for window in main splash about options chooser batch batchset convert geturl check; do
+    for window in main splash about options chooser batch batchset convert geturl check publish; do
         QT_SCALE_FACTOR=$scale "$build/bin/screenshot" "$out/$window-${scale}x.png" "$window"
         echo "screenshots.sh: $out/$window-${scale}x.png"
     done

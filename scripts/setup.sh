@@ -12,8 +12,9 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang l
           # Tests make pictures with ImageMagick and libvips, check pages with xmllint
           # (XHTML DTDs from w3c-sgml-lib), Kannel's WML compiler and headless Chromium.
           imagemagick libvips-tools libxml2-utils w3c-sgml-lib kannel-extras chromium
-          # The download check's tests serve descriptors with a real nginx.
-          nginx
+          # The download check's tests serve descriptors with a real nginx; the printed
+          # server lines are tried on a real Apache and lighttpd as well.
+          nginx apache2 lighttpd
           # bench/sound/run-bench.sh does its sums with bc.
           bc
           # Man pages and the validators of scripts/install-check.sh.

@@ -4,10 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -G Ninja -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DTESS_WERROR=ON -DTESS_SANITIZE=ON
-cmake --build build/test
+cmake --build build/test --parallel "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 # LeakSanitizer on: the suite is leak-free. A leak inside Qt or a font library that is
 # not ours goes into tests/lsan.supp by name, with a comment saying why.
 export ASAN_OPTIONS=detect_leaks=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
-ctest --test-dir build/test --output-on-failure -j2
+ctest --test-dir build/test --output-on-failure -j"$(nproc)"

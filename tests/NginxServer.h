@@ -32,6 +32,9 @@ public:
     QString path() const { return dir_.path(); }
     QString root() const { return dir_.filePath(QStringLiteral("www")); }
     int port() const { return port_; }
+    // Takes a free port now, for start() to use: content that names its own URL can be
+    // written before the server runs.
+    int reservePort() { return wantedPort_ = freePort(); }
     QUrl url(const QString& path) const {
         return QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(port_) + path);
     }
@@ -40,7 +43,7 @@ public:
     // error log in *error) when it does not come up.
     bool start(const QString& serverLines, QString* error) {
         for (int attempt = 0; attempt < 3; ++attempt) {
-            port_ = freePort();
+            port_ = attempt == 0 && wantedPort_ > 0 ? wantedPort_ : freePort();
             writeConfig(serverLines);
             process_.setProgram(QLatin1String(kBinary));
             process_.setArguments({QStringLiteral("-p"), dir_.path() + QLatin1Char('/'),
@@ -127,6 +130,7 @@ private:
     QTemporaryDir dir_;
     QProcess process_;
     int port_ = 0;
+    int wantedPort_ = 0;
 };
 
 // Accepts connections on 127.0.0.1 and never answers.

@@ -14,9 +14,23 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTextDocument>
 
 using namespace tess;
 using namespace tess::test;
+
+namespace {
+
+// What a tool tip shows: Qt takes text that looks like markup as rich text.
+QString toolTipShows(const QString& tip) {
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument doc;
+    doc.setHtml(tip);
+    return doc.toPlainText();
+}
+
+} // namespace
 
 class TestCheckWindow : public QObject {
     Q_OBJECT
@@ -53,7 +67,7 @@ void TestCheckWindow::toolsMenuOpensPrefilledWindow() {
     QCOMPARE(bar[1]->menu(), f->mnuTools);
     QCOMPARE(bar[2], f->mnuAbout);
     QCOMPARE(f->mnuTools->objectName(), QString("mnuTools"));
-    QCOMPARE(f->mnuTools->actions(), QList<QAction*>{f->mnuCheck});
+    QCOMPARE(f->mnuTools->actions(), (QList<QAction*>{f->mnuCheck, f->mnuPublish, f->mnuPages}));
     QCOMPARE(f->mnuCheck->text(), QString("Check on Server..."));
 
     session().defaultSaveFolder = "/srv/www/tones";
@@ -90,7 +104,7 @@ void TestCheckWindow::resultsAppear() {
     QString error;
     QVERIFY2(nginx.start("        include " + nginx.path() +
                              "/types.conf;\n"
-                             "        location /tones/bad.gcd { types { text/plain gcd; } }\n",
+                             "        location = /tones/bad.gcd { types { text/plain gcd; } }\n",
                          &error),
              qPrintable(error));
     QDir().mkpath(nginx.root() + "/tones");
@@ -120,8 +134,8 @@ void TestCheckWindow::resultsAppear() {
     // Sorted by name: bad, good, sized.
     QListWidgetItem* bad = w->lstResults->item(0);
     QVERIFY(bad->text().startsWith("bad.gcd: The descriptor is served as text/plain"));
-    QVERIFY(bad->toolTip().startsWith(nginx.url("/tones/bad.gcd").toString() +
-                                      ": will not download\n"));
+    QVERIFY(toolTipShows(bad->toolTip())
+                .startsWith(nginx.url("/tones/bad.gcd").toString() + ": will not download\n"));
     QVERIFY(bad->text().contains("Fix: serve .gcd as text/x-pcs-gcd"));
     QCOMPARE(bad->foreground().color(), FrmCheck::FailColour);
     QCOMPARE(w->lstResults->item(1)->text(), QString("ok: good.gcd"));
@@ -129,6 +143,9 @@ void TestCheckWindow::resultsAppear() {
     QVERIFY(w->lstResults->item(2)->text().contains("but Content-Size says 34"));
     QCOMPARE(w->lstResults->item(2)->foreground().color(), FrmCheck::FailColour);
     QCOMPARE(w->lblCheckSummary->text(), QString("1 of 3 would download."));
+    // nginx answered: its lines are shown, not Apache's.
+    QCOMPARE(w->cboServer->currentText(), QString("nginx"));
+    QCOMPARE(w->txtServerLines->toPlainText(), serverConfig(WebServer::Nginx));
 
     // One descriptor by its own URL.
     w->txtCheckURL->setText(nginx.url("/tones/good.gcd").toString());
@@ -136,6 +153,13 @@ void TestCheckWindow::resultsAppear() {
     QTRY_VERIFY(w->cmndCheck->isEnabled());
     QCOMPARE(w->lstResults->count(), 1);
     QCOMPARE(w->lblCheckSummary->text(), QString("1 of 1 would download."));
+
+    // A server the user picked stays picked through the next check.
+    w->cboServer->setCurrentText("lighttpd");
+    Q_EMIT w->cboServer->activated(w->cboServer->currentIndex());
+    click(w->cmndCheck);
+    QTRY_VERIFY(w->cmndCheck->isEnabled());
+    QCOMPARE(w->cboServer->currentText(), QString("lighttpd"));
 }
 
 void TestCheckWindow::cancelStopsTheCheck() {
@@ -180,11 +204,25 @@ void TestCheckWindow::badInputSaysWhy() {
     w->txtCheckURL->setText("http://127.0.0.1:9/");
     click(w->cmndCheck);
     QCOMPARE(w->lblCheckSummary->text(), "No .gcd files in " + fx->work.path() + ".");
+    // Names that look like markup are shown as they are.
+    QVERIFY(QDir(fx->work.path()).mkpath("<i>x"));
+    w->txtCheckFolder->setText(fx->work.filePath("<i>x"));
+    click(w->cmndCheck);
+    QCOMPARE(w->lblCheckSummary->textFormat(), Qt::PlainText);
+    QCOMPARE(w->lblCheckSummary->text(), "No .gcd files in " + fx->work.filePath("<i>x") + ".");
     w->txtCheckFolder->setText(fx->work.filePath("none"));
     click(w->cmndCheck);
     QCOMPARE(w->lblCheckSummary->text(), QString("Cannot check: No such folder."));
     QCOMPARE(w->lstResults->count(), 0);
     QVERIFY(w->cmndCheck->isEnabled());
+    // Qt takes a tool tip whose first line holds "&lt;" for rich text.
+    w->txtCheckURL->setText("http://127.0.0.1:9/a.gcd?&lt;b&gt;");
+    click(w->cmndCheck);
+    QTRY_VERIFY(w->cmndCheck->isEnabled());
+    const QString tip = w->lstResults->item(0)->toolTip();
+    QVERIFY2(toolTipShows(tip).startsWith("http://127.0.0.1:9/a.gcd?&lt;b&gt;: will not download\n"
+                                          "  descriptor: "),
+             qPrintable(tip));
 }
 
 QTEST_MAIN(TestCheckWindow)

@@ -104,8 +104,9 @@ void TestCore::fileNameOfPath_data() {
                                   << "\\" << true << "song.mid";
     QTest::newRow("linux") << "/home/a.b/song.mid"
                            << "/" << true << "song.mid";
+    // A bare name is a file in the current folder.
     QTest::newRow("no separator") << "song.mid"
-                                  << "/" << false << "";
+                                  << "/" << true << "song.mid";
     QTest::newRow("trailing separator") << "/home/"
                                         << "/" << true << "";
 }

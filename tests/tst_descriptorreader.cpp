@@ -237,9 +237,11 @@ void TestDescriptorReader::serverLinesCoverEveryType() {
     const QString lighttpd = serverConfig(WebServer::Lighttpd);
     QVERIFY(apache.contains("\nAddType text/x-pcs-gcd .gcd\n"));
     QVERIFY(apache.contains("\nAddType image/jpeg .jpg .jpeg\n"));
-    QVERIFY(nginx.contains("\ntypes {\n"));
-    QVERIFY(nginx.contains("    text/x-pcs-gcd      gcd;\n"));
-    QVERIFY(nginx.endsWith("}\n"));
+    // No types { } block over the folder: it would drop every other type there.
+    QVERIFY(!nginx.contains("\ntypes {"));
+    QVERIFY(nginx.contains("\nlocation ~* \\.gcd$        { types { } default_type "
+                           "text/x-pcs-gcd; }\n"));
+    QVERIFY(nginx.contains("\nlocation ~* \\.(jpg|jpeg)$ "));
     QVERIFY(lighttpd.contains("\".gcd\"  => \"text/x-pcs-gcd\""));
     QCOMPARE(servedTypes().size(), size_t(7));
     for (const ServedType& t : servedTypes()) {
@@ -249,6 +251,15 @@ void TestDescriptorReader::serverLinesCoverEveryType() {
         }
         QVERIFY(nginx.contains(QLatin1String(t.mime)));
     }
+    // The pages of a phone's browser, on all three.
+    QCOMPARE(pageTypes().size(), size_t(3));
+    for (const ServedType& t : pageTypes())
+        for (const QString& text : {apache, nginx, lighttpd})
+            QVERIFY2(text.contains(QLatin1String(t.mime)) && text.contains(t.extensions[0]),
+                     t.mime);
+    for (const QString& text : {apache, nginx, lighttpd})
+        QVERIFY(text.contains("index.wml") && text.contains("index.xhtml") &&
+                text.contains("text/vnd\\.wap\\.wml"));
     // Every content type of the table is served.
     for (const ContentType& c : contentTypes())
         QVERIFY(apache.contains(QStringLiteral("AddType ") + QLatin1String(c.mime) + " ."));
@@ -268,7 +279,8 @@ void TestDescriptorReader::serverLinesCoverEveryType() {
                 "mimetype.assign (lighttpd; all lines: tessavane-cli server-config lighttpd)"));
     const QString any = typeFix("gcd", "text/x-pcs-gcd");
     QVERIFY(any.contains("Apache \"AddType text/x-pcs-gcd .gcd\""));
-    QVERIFY(any.contains("nginx \"text/x-pcs-gcd gcd;\" to a types { } block"));
+    QVERIFY(any.contains("nginx \"location ~* \\.gcd$ { types { } default_type text/x-pcs-gcd; "
+                         "}\" to the folder's location"));
     QVERIFY(any.contains("lighttpd \".gcd\" => \"text/x-pcs-gcd\" to mimetype.assign"));
     // Every line a fix names is one the printed configuration holds.
     QVERIFY(apache.contains("AddType audio/vnd.qcelp .qcp"));

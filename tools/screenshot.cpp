@@ -1,7 +1,8 @@
 // Saves a picture for the README: the main window with one file opened, or with
 // a second argument the start-up or About window, or another window of the program
 // (splash, about, options, chooser, batch, batchset, convert, geturl), or the check
-// window with the results of a check against a small server of its own (check).
+// window with the results of a check against a small server of its own (check), or the
+// publish window after publishing a small folder made here (publish).
 // On a real X server (scripts/screenshots.sh) the picture is taken from the
 // screen, window manager frame included; elsewhere the window draws itself.
 #include "audio/FrmConvert.h"
@@ -16,6 +17,7 @@
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
+#include "publish/FrmPublish.h"
 #include "shell/Form1.h"
 #include "shell/Program.h"
 #include "shell/frmAbout.h"
@@ -25,6 +27,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QPushButton>
 #include <QScreen>
 #include <QTcpServer>
@@ -32,6 +35,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <cmath>
 
 namespace {
 
@@ -149,6 +153,53 @@ int main(int argc, char* argv[]) {
         while (!check->cmndCheck->isEnabled())
             app.processEvents(QEventLoop::WaitForMoreEvents);
         return save(check, argv[1]) ? 0 : 1;
+    }
+    if (which == QLatin1String("publish")) {
+        // A small folder of a song, a photo, a picture that fits and a note, published.
+        QTemporaryDir src;
+        QImage photo(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y, qRgb(x * 255 / 640, y * 255 / 480, 160));
+        photo.save(src.filePath(QStringLiteral("Beach Sunset.jpg")), "JPEG", 90);
+        photo.scaled(100, 75).save(src.filePath(QStringLiteral("logo.png")), "PNG");
+        QFile note(src.filePath(QStringLiteral("notes.txt")));
+        note.open(QIODevice::WriteOnly);
+        note.write("a list of songs\n");
+        note.close();
+        // Two seconds of a falling tone as 8 kHz 16-bit WAV.
+        QByteArray pcm;
+        for (int i = 0; i < 16000; ++i) {
+            const qint16 v = qint16(8000 * std::sin(i * (0.3 - i * 0.00001)));
+            pcm.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+        }
+        QByteArray wav("RIFF");
+        auto le32 = [](quint32 v) -> QByteArray {
+            return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24);
+        };
+        wav += le32(36 + pcm.size()) + "WAVEfmt " + le32(16) + QByteArray("\1\0\1\0", 4) +
+               le32(8000) + le32(16000) + QByteArray("\2\0\x10\0", 4) + "data" + le32(pcm.size()) +
+               pcm;
+        QFile song(src.filePath(QStringLiteral("My Ringtone.wav")));
+        song.open(QIODevice::WriteOnly);
+        song.write(wav);
+        song.close();
+        tess::FrmPublish* w = program.frmPublish();
+        // The converter beside this program; the application folder is a temporary one.
+        w->steps = tess::media::defaultMediaSteps(QCoreApplication::applicationDirPath() +
+                                                  QStringLiteral("/pvconv"));
+        f->show();
+        tess::showWindow(w);
+        w->txtSource->setText(src.path());
+        w->txtWebDir->setText(dir.filePath(QStringLiteral("web")));
+        w->txtBaseURL->setText(QStringLiteral("http://www.example.com/wap/"));
+        w->cmndPublish_Click();
+        while (w->busy())
+            app.processEvents(QEventLoop::WaitForMoreEvents);
+        app.processEvents();
+        w->txtSource->setText(QStringLiteral("/home/me/Music/for-phone"));
+        w->txtWebDir->setText(QStringLiteral("/srv/www/wap"));
+        return save(w, argv[1]) ? 0 : 1;
     }
     QWidget* other = nullptr;
     if (which == QLatin1String("options"))

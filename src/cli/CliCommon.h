@@ -13,9 +13,12 @@ inline constexpr char kProgram[] = "tessavane-cli";
 // Exit statuses, as Unix tools use them.
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
 
-// A file name as it may be shown on one line: control characters written as
-// C escapes ("\n", "\x01"), so a hostile name cannot forge output lines.
+// A file name as it may be shown on one line: control characters (C0, C1, DEL),
+// line separators and bidi marks written as C escapes ("\n", "\x1b", "\u202e"),
+// so a hostile name cannot forge output lines nor turn them around.
 QString shown(const QString& name);
+// Whether shown() changes the text.
+bool holdsUnsafe(const QString& text);
 
 // "tessavane-cli: <file>: <reason>" on standard error.
 void printError(const QString& file, const QString& reason);

@@ -12,6 +12,9 @@ int showMain(const QStringList& arguments);
 int checkMain(const QStringList& arguments);
 int serverConfigMain(const QStringList& arguments);
 int phonesMain(const QStringList& arguments);
+int pagesMain(const QStringList& arguments);
+int publishMain(const QStringList& arguments);
+int fitMain(const QStringList& arguments);
 int inspectMain(const QStringList& arguments);
 
 struct Subcommand {

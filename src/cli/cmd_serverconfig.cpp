@@ -11,10 +11,12 @@ int serverConfigMain(const QStringList& arguments) {
     const QString name = QStringLiteral("server-config");
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Prints the lines that serve descriptors as text/x-pcs-gcd and each media type as\n"
-        "the phone expects it. apache: AddType lines for the configuration or .htaccess;\n"
-        "nginx: a types block for an http, server or location block; lighttpd: a\n"
-        "mimetype.assign block."));
+        "Prints the lines that serve descriptors as text/x-pcs-gcd, each media type as the\n"
+        "phone expects it and the phone browser's pages (.wml, .wmlc, .xhtml), leaving the\n"
+        "types of every other file (.html, .css, ...) as they were; the folder's address\n"
+        "then opens index.wml in browsers that read WML but not XHTML, index.xhtml in the\n"
+        "rest. apache: lines for the configuration or .htaccess; nginx: lines to include in\n"
+        "the media folder's location block; lighttpd: lines for lighttpd.conf."));
     parser.addPositionalArgument(QStringLiteral("SERVER"),
                                  QStringLiteral("apache, nginx or lighttpd."));
     int exitCode = kOk;

@@ -18,8 +18,12 @@ const Subcommand kSubcommands[] = {
     {"convert", "convert WAV recordings to QCELP (.qcp) with pvconv", convertMain},
     {"show", "read a descriptor back and say what is wrong with it", showMain},
     {"check", "fetch descriptors from the web server as a phone does; say what to fix", checkMain},
+    {"pages", "write WML and XHTML download pages for the descriptors of a folder", pagesMain},
     {"server-config", "print the web server lines that serve the seven types right",
      serverConfigMain},
+    {"fit", "make phone-ready copies of pictures (size, colours, format, byte cap)", fitMain},
+    {"publish", "publish a folder of sounds and pictures as a site a phone downloads from",
+     publishMain},
     {"inspect", "say what media files really are and what a phone will make of them", inspectMain},
     {"phones", "list the phone profiles media is judged by", phonesMain},
 };

@@ -2,6 +2,7 @@
 
 #include "engine/AudioPaths.h"
 #include "engine/FileOps.h"
+#include "engine/MediaSniff.h"
 #include "engine/Process.h"
 
 #include "engine/Teardown.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <utility>
 
 #ifdef _WIN32
@@ -151,7 +153,7 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
     auto fail = [&](Stage stage, const QString& line, const QString& message) {
         log(line);
         folder.remove();
-        return Result{stage, line, message, {}};
+        return Result{stage, line, message, {}, {}};
     };
 
     const QString base = AudioPaths::tempFolder();
@@ -181,7 +183,9 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
     log(QStringLiteral("Calling PVConv.exe to convert your file, please wait..."));
 
     const QString converter = AudioPaths::converterPath();
-    const ProcessRun started = Process::run(converter, {tempWav});
+    const QString errorFile =
+        hooks.keepConverterErrors ? QDir(folder.path()).filePath(QStringLiteral("errors.txt")) : QString();
+    const ProcessRun started = Process::run(converter, {tempWav}, errorFile);
     if (!started.started)
         return fail(Stage::Start, QStringLiteral("PVConv.exe could not be started: ") + converter,
                     QStringLiteral("The converter ") + converter +
@@ -191,14 +195,25 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
     log(QStringLiteral("Done. PVConv.exe has terminated."));
     if (hooks.converterEnded)
         hooks.converterEnded();
+    QString converterSaid;
+    if (!errorFile.isEmpty()) {
+        QFile errors(errorFile);
+        if (errors.open(QIODevice::ReadOnly))
+            converterSaid =
+                QString::fromLocal8Bit(errors.read(4096)).replace(tempWav, wavPath).trimmed();
+    }
 
-    if (!folder.holdsPlainFile("temp.qcp"))
-        return fail(Stage::Output,
-                    QStringLiteral(
-                        "The Output file from PVConv.exe could not be found! PVConv.exe Failed!"),
-                    QStringLiteral("PVConv.exe has failed to convert your WAV file. Make sure "
-                                   "that the WAV you are trying to convert is PCM 8000Hz  8 or "
-                                   "16 Bit MONO!"));
+    if (!folder.holdsPlainFile("temp.qcp")) {
+        Result r =
+            fail(Stage::Output,
+                 QStringLiteral(
+                     "The Output file from PVConv.exe could not be found! PVConv.exe Failed!"),
+                 QStringLiteral("PVConv.exe has failed to convert your WAV file. Make sure "
+                                "that the WAV you are trying to convert is PCM 8000Hz  8 or "
+                                "16 Bit MONO!"));
+        r.converterSaid = converterSaid;
+        return r;
+    }
 
     log(QStringLiteral("Output file from PVConv.exe found. Moving from Temp DIR."));
 #ifndef _WIN32
@@ -232,7 +247,74 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
                     QStringLiteral("The temporary file ") + left +
                         QStringLiteral(" could not be deleted: the folder could not be removed"));
     log(QStringLiteral("Temporary files deleted. Conversion Done."));
-    return Result{Stage::None, {}, {}, written.notice};
+    return Result{Stage::None, {}, {}, written.notice, {}};
+}
+
+QStringList inputProblems(const QString& wavPath) {
+    QFile file(wavPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(12);
+    if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE") {
+        const QString other = sniffFormat(head + file.read(kSniffBytes - head.size()));
+        if (!other.isEmpty() && other != QLatin1String("wav"))
+            return {QStringLiteral("it is ") + formatDescription(other) +
+                    QStringLiteral(", not a WAV file")};
+        return {QStringLiteral("it is not a WAV file")};
+    }
+    auto le = [](const QByteArray& b, int at, int bytes) {
+        quint32 v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(b[at + i]);
+        return v;
+    };
+    QByteArray fmt;
+    bool data = false;
+    bool walked = false; // every chunk up to the file's end was seen
+    qint64 pos = 12;
+    // Eight bytes a chunk, a few chunks: a file with more before its samples is left to
+    // the converter to judge.
+    for (int chunk = 0; chunk < 64 && (fmt.isEmpty() || !data); ++chunk) {
+        if (pos >= file.size() || !file.seek(pos)) {
+            walked = true;
+            break;
+        }
+        const QByteArray h = file.read(8);
+        if (h.size() < 8) {
+            walked = true;
+            break;
+        }
+        const quint32 length = le(h, 4, 4);
+        if (h.startsWith("fmt ") && fmt.isEmpty())
+            fmt = file.read(std::min<quint32>(length, 40));
+        else if (h.startsWith("data"))
+            data = true;
+        pos += 8 + qint64(length) + (length & 1);
+    }
+    if (fmt.isEmpty() && !walked)
+        return {};
+    if (fmt.size() < 16)
+        return {QStringLiteral("it has no usable format chunk")};
+    QStringList problems;
+    quint32 format = le(fmt, 0, 2);
+    const quint32 channels = le(fmt, 2, 2);
+    const quint32 rate = le(fmt, 4, 4);
+    const quint32 bits = le(fmt, 14, 2);
+    if (format == 0xfffe && fmt.size() >= 26)
+        format = le(fmt, 24, 2); // WAVE_FORMAT_EXTENSIBLE: the sub-format's code
+    if (format != 1)
+        problems.append(format == 3 ? QStringLiteral("floating-point samples, not integer PCM")
+                                    : QStringLiteral("format code 0x%1, not PCM (0x0001)")
+                                          .arg(format, 4, 16, QLatin1Char('0')));
+    if (rate != 8000)
+        problems.append(QString::number(rate) + QStringLiteral(" Hz, not 8000 Hz"));
+    if (channels != 1)
+        problems.append(QString::number(channels) + QStringLiteral(" channels, not 1 (mono)"));
+    if (bits != 8 && bits != 16)
+        problems.append(QString::number(bits) + QStringLiteral(" bits per sample, not 8 or 16"));
+    if (!data && walked && problems.isEmpty())
+        problems.append(QStringLiteral("no sound data (no data chunk)"));
+    return problems;
 }
 
 } // namespace tess::Conversion

@@ -21,6 +21,9 @@ struct Result {
     QString logLine; // the failing stage's log line (already passed to Hooks::log)
     QString message; // what to tell the user
     QString notice;  // something the user should hear of though all went well (a link replaced)
+    // What the converter wrote on its error output (Hooks::keepConverterErrors), at
+    // most 4 KiB, with the run's temp.wav path replaced by the WAV file's own.
+    QString converterSaid;
     bool ok() const { return stage == Stage::None; }
 };
 
@@ -29,7 +32,17 @@ struct Hooks {
     std::function<void(const QString& line)> log;
     // The converter has ended; its output is looked for next.
     std::function<void()> converterEnded;
+    // Keep the converter's error output in Result::converterSaid rather than let it
+    // through to ours (the command line words the failure itself).
+    bool keepConverterErrors = false;
 };
+
+// Everything about a WAV file that the converter refuses, read from its header
+// (a few bytes of each of at most 64 chunks): not a WAV file (and what it is instead), not
+// integer PCM, not 8000 Hz, not mono, not 8 or 16 bits, no data. Each a short
+// phrase ("44100 Hz, not 8000 Hz"); empty when the header is fit to convert, or
+// when the file cannot be read (the conversion then says why).
+QStringList inputProblems(const QString& wavPath);
 
 // Converts the WAV file at wavPath into the QCP file at qcpPath (replaced through a
 // temporary file beside it). Works in a fresh private folder made for this run inside

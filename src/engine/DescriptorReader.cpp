@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+#include <algorithm>
 
 namespace tess {
 
@@ -103,6 +104,61 @@ QString mediaFileNameOf(const QString& url) {
         name.contains(QChar(0)))
         return {};
     return name;
+}
+
+QList<UrlFinding> contentUrlFindings(const QString& url, const QString& shownAs) {
+    const QString shown = shownAs.isEmpty() ? url : shownAs;
+    // The part of the shown URL before its first c (none in a user name or password).
+    auto shownBefore = [&](QChar c) { return shown.left(shown.indexOf(c)); };
+    QList<UrlFinding> found;
+    const QString remake = QStringLiteral(" and make the descriptor again (Tessavane writes "
+                                          "such characters as %XX)");
+    QString unsafe;
+    bool control = false;
+    for (const QChar c : url) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f)
+            control = true;
+        else if ((u == 0x20 || QStringLiteral("\"<>\\^`{|}").contains(c)) && !unsafe.contains(c))
+            unsafe += c;
+    }
+    if (!unsafe.isEmpty() || control)
+        found.append({QStringLiteral("Content-URL \"") + shown +
+                          QStringLiteral("\" holds characters a phone cannot send in a request (") +
+                          (unsafe.contains(QLatin1Char(' ')) ? QStringLiteral("a space")
+                           : control                         ? QStringLiteral("a control character")
+                                     : QStringLiteral("\"") + unsafe + QLatin1Char('"')) +
+                          QStringLiteral(")."),
+                      QStringLiteral("give the media file a name without them (or write each as "
+                                     "%XX in Content-URL, a space as %20) and make the descriptor "
+                                     "again")});
+    const qsizetype hash = url.indexOf(QLatin1Char('#'));
+    if (hash >= 0)
+        found.append({QStringLiteral("Content-URL \"") + shown +
+                          QStringLiteral("\" holds \"#\": a phone asks for \"") +
+                          shownBefore(QLatin1Char('#')) +
+                          QStringLiteral("\" only, the rest is left out of its request."),
+                      QStringLiteral("write \"#\" as %23 in Content-URL, or give the media file a "
+                                     "name without it,") +
+                          remake});
+    const qsizetype query = url.indexOf(QLatin1Char('?'));
+    if (query >= 0 && (hash < 0 || query < hash))
+        found.append({QStringLiteral("Content-URL \"") + shown +
+                          QStringLiteral("\" holds \"?\": what follows it goes to the server as a "
+                                         "query, and the file asked for is \"") +
+                          shownBefore(QLatin1Char('?')) + QStringLiteral("\"."),
+                      QStringLiteral("write \"?\" as %3F in Content-URL, or give the media file a "
+                                     "name without it,") +
+                          remake});
+    const QString path =
+        url.left(std::min(hash < 0 ? url.size() : hash, query < 0 ? url.size() : query));
+    if (path.endsWith(QLatin1Char('/')))
+        found.append({QStringLiteral("Content-URL \"") + shown +
+                          QStringLiteral("\" ends in \"/\": it names a folder, not a file."),
+                      QStringLiteral("end Content-URL with the media file's name, e.g. "
+                                     "http://your.host/tones/song.mid (the A button adds it "
+                                     "for every file)")});
+    return found;
 }
 
 DescriptorReport readDescriptor(const QByteArray& bytes) {
@@ -250,6 +306,8 @@ DescriptorReport readDescriptor(const QByteArray& bytes) {
     }
     if (seen[4] && r.fields.url.isEmpty())
         problems.append(QStringLiteral("Content-URL is empty."));
+    else if (seen[4])
+        r.urlFindings = contentUrlFindings(r.fields.url);
     if (seen[5]) {
         if (r.fields.size.isEmpty())
             problems.append(QStringLiteral("Content-Size is empty."));

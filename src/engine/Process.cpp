@@ -17,6 +17,11 @@ Runner g_runner;
 } // namespace
 
 ProcessRun startAndWait(const QString& program, const QStringList& arguments) {
+    return startAndWait(program, arguments, QString());
+}
+
+ProcessRun startAndWait(const QString& program, const QStringList& arguments,
+                        const QString& errorFile) {
     QProcess process;
     // Its error output goes where ours goes (it says why it failed); its summary is
     // dropped so that it never mixes with a command's own output. Nothing is read
@@ -24,6 +29,10 @@ ProcessRun startAndWait(const QString& program, const QStringList& arguments) {
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
+    if (!errorFile.isEmpty()) {
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.setStandardErrorFile(errorFile);
+    }
 #ifdef Q_OS_WIN
     // Its own console window, shown normally and given the focus.
     process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
@@ -47,9 +56,13 @@ ProcessRun startAndWait(const QString& program, const QStringList& arguments) {
 }
 
 ProcessRun run(const QString& program, const QStringList& arguments) {
+    return run(program, arguments, QString());
+}
+
+ProcessRun run(const QString& program, const QStringList& arguments, const QString& errorFile) {
     if (g_runner)
         return g_runner(program, arguments);
-    return startAndWait(program, arguments);
+    return startAndWait(program, arguments, errorFile);
 }
 
 void setRunnerForTesting(Runner runner) {

@@ -19,9 +19,13 @@ namespace Process {
 // of 1000 ms. No events are processed meanwhile. Its standard output is dropped,
 // its error output shared with ours.
 ProcessRun startAndWait(const QString& program, const QStringList& arguments);
+// The same with its error output written to errorFile (created or emptied) instead.
+ProcessRun startAndWait(const QString& program, const QStringList& arguments,
+                        const QString& errorFile);
 
 // What the program calls: startAndWait, unless a test put a runner in its place.
 ProcessRun run(const QString& program, const QStringList& arguments);
+ProcessRun run(const QString& program, const QStringList& arguments, const QString& errorFile);
 
 using Runner = std::function<ProcessRun(const QString& program, const QStringList& arguments)>;
 // An empty runner restores the real one.

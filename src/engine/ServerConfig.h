@@ -25,9 +25,14 @@ struct ServedType {
 // The descriptor's type first, then the six content types.
 const std::vector<ServedType>& servedTypes();
 
-// The lines that make the server hand out all seven types right, each line ending
-// in "\n": Apache lines that also work as .htaccess, an nginx types block, a
-// lighttpd block.
+// The types of the pages a phone's browser reads: .wml, .wmlc and .xhtml.
+const std::vector<ServedType>& pageTypes();
+
+// The lines that make the server hand out the seven types and the page types
+// right, leaving every other type as it was, and open index.wml for browsers that
+// read WML but not XHTML, index.xhtml for the rest. Each line ends in "\n". Apache:
+// lines that also work as .htaccess; nginx: lines for a location (or server) block,
+// to be saved as an include file; lighttpd: lines for lighttpd.conf.
 QString serverConfig(WebServer server);
 
 // The server a "Server:" response header names, when it is one of the three.

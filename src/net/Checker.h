@@ -12,9 +12,11 @@
 #include <memory>
 #include <vector>
 
-class QNetworkAccessManager;
+#include <deque>
 
 namespace tess::net {
+
+class HostQueue;
 
 // What a phone will make of the media, judged from its first bytes as fetched.
 struct MediaFinding {
@@ -27,7 +29,7 @@ struct MediaVerdict {
     QList<MediaFinding> findings;
 };
 // head: the first bytes (at most mediaHeadBytes); size: the whole file's; the file name
-// of the media URL; the descriptor's Content-Type.
+// of the media URL; the descriptor's Content-Type (empty: the check itself compares it).
 using MediaJudge = std::function<MediaVerdict(const QByteArray& head, qint64 size,
                                               const QString& fileName, const QString& type)>;
 
@@ -41,11 +43,21 @@ struct CheckOptions {
     int maxParallel = 4;
     // A descriptor is six short lines: read no more than this of one.
     qint64 descriptorLimit = 8 * 1024;
+    // Requests to one host:port under way at once; the rest wait, unclocked.
+    int perHost = 6;
+    // How far checks may run ahead of the first unfinished one, so that whoever
+    // shows results in the order asked holds no more than this many.
+    int window = 256;
     // Judges the media from the bytes the check fetches anyway; unset, it is not judged.
     MediaJudge judgeMedia;
     // The most of the media kept for judging.
     qint64 mediaHeadBytes = 256 * 1024;
 };
+
+// A URL as it may be shown or saved: without a user name or password.
+QString shownUrl(const QUrl& url);
+// The same for a URL as written (a descriptor's Content-URL).
+QString shownUrl(const QString& text);
 
 // "Tessavane-check/1.1.0 (GCD descriptor download check)".
 QByteArray userAgent();
@@ -70,6 +82,7 @@ struct FetchInfo {
     bool capped = false;       // stopped reading at the cap
     QString error;             // why there was no usable answer
     bool fetched = false;
+    bool toHttps = false; // a redirect led from http to https
 };
 
 struct CheckResult {
@@ -78,10 +91,11 @@ struct CheckResult {
     DescriptorReport report;
     bool readDescriptor = false;
     FetchInfo media;
-    QList<Finding> problems;
-    QList<Finding> warnings;
+    QString mediaFormat; // the media's format by its first bytes (sniffFormat); may be empty
     bool judgedMedia = false;
     MediaVerdict mediaVerdict; // when judgedMedia
+    QList<Finding> problems;
+    QList<Finding> warnings;
 
     // Whether a phone would download the content.
     bool downloads() const { return problems.isEmpty(); }
@@ -101,9 +115,17 @@ QStringList describe(const CheckResult& result);
 // file name).
 QString summaryLine(const CheckResult& result);
 
+// A .gcd file left out of a folder's check, and why.
+struct SkippedFile {
+    QString name; // bytes that are not UTF-8 written as \xNN
+    QString reason;
+};
+
 // The URL of every .gcd file in a folder (sorted by name) as served under servedAt.
 // Empty with *error set when the folder cannot be listed or the URL is no http URL.
-QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error);
+// Hidden names and names that are not UTF-8 are left out (and listed in *skipped).
+QList<QUrl> servedDescriptorUrls(const QString& folder, const QUrl& servedAt, QString* error,
+                                 QList<SkippedFile>* skipped = nullptr);
 
 class Job;
 
@@ -132,9 +154,12 @@ private:
     void jobDone(Job* job);
 
     CheckOptions options_;
-    QNetworkAccessManager* manager_;
+    std::unique_ptr<HostQueue> hosts_;
     QList<QUrl> urls_;
     std::vector<std::unique_ptr<Job>> active_;
+    // Whether each check from low_ to next_ is done; low_ is the first that is not.
+    std::deque<bool> finished_;
+    int low_ = 0;
     int next_ = 0;
     int done_ = 0;
     bool running_ = false;

@@ -255,7 +255,7 @@ private Q_SLOTS:
             << "default"
             << "qcp" << L{} << L{"qcp-codec", "sample-rate", "long", "too-large"} << true;
         QTest::newRow("40 s QCP") << "long.qcp"
-                                  << "default"
+                                  << "sanyo-mm-7400"
                                   << "qcp" << L{"long"} << L{"qcp-codec"} << true;
         QTest::newRow("EVRC QCP") << "evrc.qcp"
                                   << "default"

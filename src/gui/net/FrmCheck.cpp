@@ -19,6 +19,13 @@
 
 namespace tess {
 
+QString FrmCheck::plainToolTip(const QString& text) {
+    // A tool tip has no text format of its own and takes text that looks like
+    // markup as rich text: what a server sent is escaped, white space kept.
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
 namespace {
 
 // The media bytes the check fetches are judged for the default profile, read afresh
@@ -72,6 +79,8 @@ FrmCheck::FrmCheck() : checker_(new net::Checker({}, this)) {
     lstResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lblCheckSummary = makeLabel(this, "lblCheckSummary", "");
     lblCheckSummary->setWordWrap(true);
+    // It shows folder names and server texts: never taken as rich text.
+    lblCheckSummary->setTextFormat(Qt::PlainText);
     lblServer = makeLabel(this, "lblServer", "Lines that serve every type right, for:");
     cboServer = named(new QComboBox(this), "cboServer");
     cboServer->addItems(webServerNames());
@@ -116,6 +125,8 @@ FrmCheck::FrmCheck() : checker_(new net::Checker({}, this)) {
     connect(cmndCopy, &QPushButton::clicked, this, &FrmCheck::cmndCopy_Click);
     connect(txtCheckURL, &QLineEdit::returnPressed, this, &FrmCheck::cmndCheck_Click);
     connect(cboServer, &QComboBox::currentIndexChanged, this, &FrmCheck::cboServer_Change);
+    // A server the user picks stays; until then the one that answered is shown.
+    connect(cboServer, &QComboBox::activated, this, [this] { serverPicked_ = true; });
     cboServer_Change();
 }
 
@@ -164,7 +175,7 @@ void FrmCheck::cmndCheck_Click() {
     }
     lstResults->clear();
     for (const QUrl& u : urls)
-        lstResults->addItem(QStringLiteral("checking: ") + u.toString());
+        lstResults->addItem(QStringLiteral("checking: ") + net::shownUrl(u));
     total_ = int(urls.size());
     passed_ = 0;
     checked_ = 0;
@@ -198,7 +209,16 @@ void FrmCheck::onResult(int index, const net::CheckResult& result) {
         ++passed_;
     item->setText(net::summaryLine(result));
     item->setForeground(result.downloads() && result.plays() ? OkColour : FailColour);
-    item->setToolTip(net::describe(result).join(QLatin1Char('\n')));
+    item->setToolTip(plainToolTip(net::describe(result).join(QLatin1Char('\n'))));
+    if (serverPicked_)
+        return;
+    for (const net::FetchInfo* f : {&result.media, &result.descriptor})
+        if (const std::optional<WebServer> server = webServerFromHeader(f->server)) {
+            for (int i = 0; i < cboServer->count(); ++i)
+                if (webServerNamed(cboServer->itemText(i)) == server)
+                    cboServer->setCurrentIndex(i);
+            return;
+        }
 }
 
 void FrmCheck::onFinished() {

@@ -49,6 +49,8 @@ public:
 
     static const QColor OkColour;
     static const QColor FailColour;
+    // Text shown in a tool tip exactly as it is, markup or not.
+    static QString plainToolTip(const QString& text);
 
 protected:
     void Form_Unload() override;
@@ -59,6 +61,7 @@ private:
 
     net::Checker* checker_;
     int total_ = 0;
+    bool serverPicked_ = false; // the user chose a server in cboServer
     int passed_ = 0;
     int checked_ = 0;
 };

@@ -13,9 +13,11 @@
 #include "engine/ContentTypes.h"
 #include "engine/Maker.h"
 #include "net/FrmCheck.h"
+#include "pages/FrmPages.h"
 #include "platform/Controls.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
+#include "publish/FrmPublish.h"
 #include "shell/frmAbout.h"
 
 #include <QAction>
@@ -231,6 +233,12 @@ void Form1::buildMenu() {
     mnuCheck = mnuTools->addAction(QStringLiteral("Check on Server..."));
     mnuCheck->setObjectName(QStringLiteral("mnuCheck"));
     connect(mnuCheck, &QAction::triggered, this, &Form1::mnuCheck_Click);
+    mnuPublish = mnuTools->addAction(QStringLiteral("Publish Folder..."));
+    mnuPublish->setObjectName(QStringLiteral("mnuPublish"));
+    connect(mnuPublish, &QAction::triggered, this, &Form1::mnuPublish_Click);
+    mnuPages = mnuTools->addAction(QStringLiteral("Make Download Pages..."));
+    mnuPages->setObjectName(QStringLiteral("mnuPages"));
+    connect(mnuPages, &QAction::triggered, this, &Form1::mnuPages_Click);
     mnuAbout = menuBar()->addAction(QStringLiteral("&About"));
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
@@ -386,6 +394,14 @@ void Form1::mnuAbout_Click() {
 
 void Form1::mnuCheck_Click() {
     showWindow(Program::get().frmCheck());
+}
+
+void Form1::mnuPages_Click() {
+    showWindow(Program::get().frmPages());
+}
+
+void Form1::mnuPublish_Click() {
+    showWindow(Program::get().frmPublish());
 }
 
 void Form1::mnuexit_Click() {

@@ -61,6 +61,8 @@ public:
     void Image1_Click();
     void mnuAbout_Click();
     void mnuCheck_Click();
+    void mnuPages_Click();
+    void mnuPublish_Click();
     void mnuexit_Click();
 
     // Controls.
@@ -109,6 +111,8 @@ public:
     QAction* mnuexit;
     QMenu* mnuTools;
     QAction* mnuCheck;
+    QAction* mnuPages;
+    QAction* mnuPublish;
     QAction* mnuAbout;
 
 protected:

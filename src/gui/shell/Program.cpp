@@ -7,6 +7,8 @@
 #include "config/FrmOptSet.h"
 #include "core/FrmGetURL.h"
 #include "net/FrmCheck.h"
+#include "pages/FrmPages.h"
+#include "publish/FrmPublish.h"
 #include "shell/Form1.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -101,6 +103,13 @@ frmAbout* Program::frmAboutWindow() {
 }
 FrmCheck* Program::frmCheck() {
     return use<FrmCheck>();
+}
+FrmPages* Program::frmPages() {
+    return use<FrmPages>();
+}
+
+FrmPublish* Program::frmPublish() {
+    return use<FrmPublish>();
 }
 
 void Program::unload(QWidget* window) {

@@ -20,6 +20,8 @@ class FrmConvert;
 class frmSplash;
 class frmAbout;
 class FrmCheck;
+class FrmPages;
+class FrmPublish;
 
 // Owns the session's values and its single-instance windows. A window is created
 // hidden on first use, its Form_Load runs before the use completes; unloading
@@ -46,6 +48,8 @@ public:
     frmSplash* frmSplashWindow();
     frmAbout* frmAboutWindow();
     FrmCheck* frmCheck();
+    FrmPages* frmPages();
+    FrmPublish* frmPublish();
 
     // Whether the window exists, without creating it.
     template <class W> bool exists() const {

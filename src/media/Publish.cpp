@@ -1,0 +1,1062 @@
+#include "media/Publish.h"
+
+#include "engine/ContentTypes.h"
+#include "engine/Descriptor.h"
+#include "engine/FileOps.h"
+#include "engine/ServerConfig.h"
+#include "engine/TextRules.h"
+#include "media/Pages.h"
+#include "media/ReadHead.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tess::media {
+
+namespace {
+
+// Bumped when outputs made from the same source and options would differ.
+constexpr int kStepsVersion = 1;
+// A manifest of 10,000 items is about 4 MB; anything far beyond that is no manifest of ours.
+constexpr qint64 kMaxManifestBytes = 64 * 1024 * 1024;
+// Camera JPEGs carry up to 64 KiB of EXIF before the frame header.
+constexpr qint64 kHeadBytes = 256 * 1024;
+constexpr int kMaxDepth = 64;
+constexpr char kServerMark[] = "# Tessavane publish:";
+
+quint16 be16(const QByteArray& b, int i) {
+    return quint16((uchar(b[i]) << 8) | uchar(b[i + 1]));
+}
+quint32 be32(const QByteArray& b, int i) {
+    return (quint32(uchar(b[i])) << 24) | (quint32(uchar(b[i + 1])) << 16) |
+           (quint32(uchar(b[i + 2])) << 8) | quint32(uchar(b[i + 3]));
+}
+quint16 le16(const QByteArray& b, int i) {
+    return quint16(uchar(b[i]) | (uchar(b[i + 1]) << 8));
+}
+
+void sniffJpeg(const QByteArray& b, Sniffed* s) {
+    int i = 2;
+    while (i + 4 <= b.size()) {
+        if (uchar(b[i]) != 0xFF)
+            return;
+        const uchar marker = uchar(b[i + 1]);
+        if (marker == 0xFF) { // fill byte
+            ++i;
+            continue;
+        }
+        if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+            i += 2;
+            continue;
+        }
+        const int length = be16(b, i + 2);
+        if (length < 2)
+            return;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (i + 9 > b.size())
+                return;
+            s->progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+            s->pixels = QSize(be16(b, i + 7), be16(b, i + 5));
+            return;
+        }
+        if (marker == 0xDA || marker == 0xD9)
+            return;
+        i += 2 + length;
+    }
+}
+
+void sniffPng(const QByteArray& b, Sniffed* s) {
+    if (b.size() < 33 || b.mid(12, 4) != "IHDR")
+        return;
+    s->pixels = QSize(int(be32(b, 16) & 0x7fffffff), int(be32(b, 20) & 0x7fffffff));
+    const int colourType = uchar(b[25]);
+    s->alpha = colourType == 4 || colourType == 6;
+    s->interlaced = uchar(b[28]) != 0;
+    // A tRNS chunk before the image data makes some colour transparent.
+    qint64 i = 8;
+    while (i + 8 <= b.size()) {
+        const quint32 length = be32(b, int(i));
+        const QByteArray type = b.mid(int(i + 4), 4);
+        if (type == "tRNS")
+            s->alpha = true;
+        if (type == "IDAT" || type == "IEND")
+            break;
+        i += 12 + qint64(length);
+    }
+}
+
+bool isDigitsOnly(const QString& s) {
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.isDigit(); });
+}
+
+QString hexHash(const QString& path, QString* error) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = f.errorString();
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&f)) {
+        *error = f.errorString();
+        return {};
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+struct Entry {
+    QString rel;
+    qint64 size = 0;
+    qint64 mtimeMs = 0;
+    QString skip; // why it is not looked at
+};
+
+// Walks the folder open at dirFd (taken over and closed), never through a link: each
+// folder below is opened relative to its parent with O_NOFOLLOW. skipDir is left out.
+void walk(int dirFd, const QString& root, const QString& rel, const QString& skipDir, int depth,
+          QList<Entry>* out) {
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* d = ::readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
+            names.emplace_back(d->d_name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const QByteArray& raw : names) {
+        const QString name = QFile::decodeName(raw);
+        const QString childRel = rel.isEmpty() ? name : rel + QLatin1Char('/') + name;
+        Entry e;
+        e.rel = childRel;
+        // A name in bytes that are no UTF-8 would not lead back to its file.
+        if (QFile::encodeName(name) != raw) {
+            e.skip = QStringLiteral("the file name is not valid UTF-8");
+            out->append(e);
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), raw.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            e.skip = QString::fromLocal8Bit(std::strerror(errno));
+            out->append(e);
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            e.skip = QStringLiteral("a link: links are not followed");
+            out->append(e);
+        } else if (S_ISDIR(st.st_mode)) {
+            if (root + QLatin1Char('/') + childRel == skipDir)
+                continue;
+            if (depth >= kMaxDepth) {
+                e.skip = QStringLiteral("folders nested too deep");
+                out->append(e);
+                continue;
+            }
+            const int child = ::openat(::dirfd(dir), raw.constData(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0) {
+                e.skip = QString::fromLocal8Bit(std::strerror(errno));
+                out->append(e);
+                continue;
+            }
+            walk(child, root, childRel, skipDir, depth + 1, out);
+        } else if (S_ISREG(st.st_mode)) {
+            e.size = qint64(st.st_size);
+            e.mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+            out->append(e);
+        } else {
+            e.skip = QStringLiteral("not a regular file");
+            out->append(e);
+        }
+    }
+    ::closedir(dir);
+}
+
+// The names of what is in a folder besides folders, without looking at each file.
+QSet<QString> namesIn(const QString& folder) {
+    QSet<QString> names;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent* d = ::readdir(dir))
+        if (d->d_type != DT_DIR)
+            names.insert(QFile::decodeName(d->d_name));
+    ::closedir(dir);
+    return names;
+}
+
+QString extensionFor(const QString& outFormat) {
+    if (outFormat == QLatin1String("jpeg"))
+        return QStringLiteral("jpg");
+    if (outFormat == QLatin1String("midi"))
+        return QStringLiteral("mid");
+    return outFormat;
+}
+
+// How a sniffed file is published for phone: kind, how and output format.
+void decide(const Sniffed& s, qint64 size, const PhoneProfile& phone, PlanItem* item) {
+    item->format = s.format;
+    if (s.kind == QLatin1String("picture")) {
+        item->kind = QStringLiteral("picture");
+        QStringList why;
+        if (!phone.takesPicture(s.format))
+            why << QStringLiteral("the phone does not show ") + s.format;
+        if (s.pixels.isEmpty())
+            why << QStringLiteral("its size in pixels is unknown");
+        else if (s.pixels.width() > phone.screen.width() ||
+                 s.pixels.height() > phone.screen.height())
+            why << QStringLiteral("%1x%2 is larger than the screen (%3x%4)")
+                       .arg(s.pixels.width())
+                       .arg(s.pixels.height())
+                       .arg(phone.screen.width())
+                       .arg(phone.screen.height());
+        if (phone.maxPictureBytes > 0 && size > phone.maxPictureBytes)
+            why << QStringLiteral("%1 bytes is more than the phone takes (%2)")
+                       .arg(size)
+                       .arg(phone.maxPictureBytes);
+        if (s.progressive)
+            why << QStringLiteral("a progressive JPEG, which the phone cannot show");
+        if (s.alpha)
+            why << QStringLiteral("transparency, which the phone shows black");
+        if (s.interlaced)
+            why << QStringLiteral("an interlaced PNG");
+        if (why.isEmpty()) {
+            item->how = QStringLiteral("copy");
+            item->outFormat = s.format;
+        } else {
+            item->how = QStringLiteral("fit");
+            const bool jpeg = s.format == QLatin1String("jpeg") && phone.takesPicture(s.format);
+            item->outFormat =
+                jpeg ? QStringLiteral("jpeg")
+                : phone.takesPicture(QStringLiteral("png")) || phone.pictureFormats.isEmpty()
+                    ? QStringLiteral("png")
+                    : phone.pictureFormats.constFirst();
+            item->findings << QStringLiteral("fitted: ") + why.join(QStringLiteral("; "));
+        }
+        return;
+    }
+    if (s.format == QLatin1String("qcp") || s.format == QLatin1String("cmx") ||
+        s.format == QLatin1String("midi")) {
+        item->kind =
+            s.format == QLatin1String("midi") ? QStringLiteral("midi") : QStringLiteral("copy");
+        item->how = QStringLiteral("copy");
+        item->outFormat = s.format;
+        if (!phone.takesSound(s.format))
+            item->findings << QStringLiteral("may: the phone's profile does not list ") + s.format +
+                                  QStringLiteral(" sounds");
+        if (s.midiFormat == 1)
+            item->findings << QStringLiteral(
+                "may: a format 1 MIDI file; some phones play only format 0");
+        return;
+    }
+    if (s.kind == QLatin1String("sound")) {
+        item->kind = QStringLiteral("ringtone");
+        item->how = QStringLiteral("convert");
+        item->outFormat = QStringLiteral("qcp");
+        return;
+    }
+    item->kind = QStringLiteral("skip");
+    item->reason = s.format == QLatin1String("unknown")
+                       ? QStringLiteral("not a picture or a sound this program reads")
+                       : QStringLiteral("a %1 file, which is not published").arg(s.format);
+}
+
+QJsonObject phoneJson(const PhoneProfile& p) {
+    auto size = [](QSize s) -> QString {
+        return QString::number(s.width()) + QLatin1Char('x') + QString::number(s.height());
+    };
+    return QJsonObject{{QStringLiteral("id"), p.id},
+                       {QStringLiteral("screen"), size(p.screen)},
+                       {QStringLiteral("wallpaper"), size(p.wallpaper)},
+                       {QStringLiteral("pictures"), QJsonArray::fromStringList(p.pictureFormats)},
+                       {QStringLiteral("sounds"), QJsonArray::fromStringList(p.soundFormats)},
+                       {QStringLiteral("maxRinger"), double(p.maxRingerBytes)},
+                       {QStringLiteral("maxPicture"), double(p.maxPictureBytes)},
+                       {QStringLiteral("markup"), p.markup},
+                       {QStringLiteral("maxPage"), double(p.maxPageBytes)}};
+}
+
+QJsonObject optionsJson(const PublishOptions& o) {
+    return QJsonObject{{QStringLiteral("baseUrl"), o.baseUrl},
+                       {QStringLiteral("vendor"), o.vendor},
+                       {QStringLiteral("version"), o.version},
+                       {QStringLiteral("blankLine"), o.blankLine},
+                       {QStringLiteral("title"), o.title},
+                       {QStringLiteral("steps"), kStepsVersion},
+                       {QStringLiteral("profile"), phoneJson(o.phone)}};
+}
+
+QString digestOf(const QJsonObject& o) {
+    QJsonObject itemOptions = o;
+    itemOptions.remove(QStringLiteral("title")); // pages only
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QJsonDocument(itemOptions).toJson(QJsonDocument::Compact),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(16));
+}
+
+bool readManifest(const QString& path, QJsonObject* out, QString* reason) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? true
+                               : (*reason = QString::fromLocal8Bit(std::strerror(errno)), false);
+    if (!S_ISREG(st.st_mode)) {
+        *reason = QStringLiteral("not a regular file");
+        return false;
+    }
+    const Head head = readHead(path, kMaxManifestBytes + 1);
+    if (!head.ok) {
+        *reason = head.reason;
+        return false;
+    }
+    if (head.bytes.size() > kMaxManifestBytes) {
+        *reason = QStringLiteral("larger than any manifest publish writes");
+        return false;
+    }
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(head.bytes, &error);
+    if (!doc.isObject() ||
+        doc.object().value(QStringLiteral("tool")).toString() != QLatin1String("tessavane")) {
+        *reason = QStringLiteral("not a publish manifest (") +
+                  (error.error ? error.errorString() : QStringLiteral("no tool mark")) +
+                  QStringLiteral("); move it away to publish afresh");
+        return false;
+    }
+    *out = doc.object();
+    return true;
+}
+
+// File names an old manifest entry says publish made; names that could lead out of
+// WEBDIR are not taken from it.
+QStringList outputsOf(const QJsonObject& entry) {
+    QStringList files;
+    for (const QJsonValue& v : entry.value(QStringLiteral("outputs")).toArray()) {
+        const QString f = v.toObject().value(QStringLiteral("file")).toString();
+        if (isWebFileName(f))
+            files << f;
+    }
+    return files;
+}
+
+struct FileStamp {
+    bool exists = false;
+    qint64 size = 0;
+    qint64 mtimeMs = 0;
+};
+FileStamp stampOf(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return {true, qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000};
+}
+
+// Whether the output file is still as publish left it.
+bool unchangedOutput(const QString& webDir, const QJsonObject& output) {
+    const FileStamp s =
+        stampOf(webDir + QLatin1Char('/') + output.value(QStringLiteral("file")).toString());
+    return s.exists && s.size == qint64(output.value(QStringLiteral("size")).toDouble()) &&
+           s.mtimeMs == qint64(output.value(QStringLiteral("mtime")).toDouble());
+}
+
+QString cleanPath(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+FileResult writeIfChanged(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly) && f.size() == bytes.size() && f.readAll() == bytes)
+        return {};
+    f.close();
+    return FileOps::replaceFile(path, bytes);
+}
+
+// The engine's server lines (media, descriptor and page types; the entry page by
+// Accept) under our mark, so a later run knows the file as its own.
+QByteArray serverFile(WebServer server) {
+    return (QLatin1String(kServerMark) +
+            QStringLiteral(" written with the site; rewritten by each run.\n") +
+            serverConfig(server))
+        .toUtf8();
+}
+
+bool isOurServerFile(const QString& path) {
+    const Head head = readHead(path, 64);
+    return !head.ok || head.bytes.startsWith(kServerMark);
+}
+
+} // namespace
+
+QString webStemOf(const QString& sourceFileName) {
+    QString base = sourceFileName;
+    const int dot = base.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        base.truncate(dot);
+    // Accented letters lose their accents; what is left outside ASCII goes.
+    const QString decomposed = base.normalized(QString::NormalizationForm_KD);
+    QString stem;
+    bool dash = false;
+    for (const QChar c : decomposed) {
+        const ushort u = c.unicode();
+        if ((u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) {
+            if (dash && !stem.isEmpty())
+                stem += QLatin1Char('-');
+            dash = false;
+            stem += c;
+        } else if (u >= 'A' && u <= 'Z') {
+            if (dash && !stem.isEmpty())
+                stem += QLatin1Char('-');
+            dash = false;
+            stem += QChar(u + 32);
+        } else if (c.category() == QChar::Mark_NonSpacing) {
+            continue;
+        } else {
+            dash = true;
+        }
+        if (stem.size() >= kMaxWebStem)
+            break;
+    }
+    while (stem.endsWith(QLatin1Char('-')))
+        stem.chop(1);
+    // "index" and plain numbers are the pages' names.
+    if (stem.isEmpty())
+        stem = QStringLiteral("item");
+    else if (stem == QLatin1String("index") || isDigitsOnly(stem))
+        stem = QStringLiteral("item-") + stem.left(kMaxWebStem - 5);
+    return stem;
+}
+
+bool isWebFileName(const QString& name) {
+    const int dot = name.indexOf(QLatin1Char('.'));
+    if (dot < 1 || name.size() > kMaxWebFileName || name.size() - dot - 1 < 2 ||
+        name.size() - dot - 1 > 4)
+        return false;
+    for (int i = 0; i < name.size(); ++i) {
+        const ushort u = name[i].unicode();
+        const bool letter = u >= 'a' && u <= 'z';
+        const bool digit = u >= '0' && u <= '9';
+        if (i < dot ? !(letter || digit || (u == '-' && i > 0 && i < dot - 1)) : i > dot && !letter)
+            return false;
+    }
+    return true;
+}
+
+QString uniqueStem(const QString& stem, const std::function<bool(const QString&)>& taken) {
+    if (!taken(stem))
+        return stem;
+    for (int n = 2;; ++n) {
+        const QString suffix = QLatin1Char('-') + QString::number(n);
+        QString head = stem.left(kMaxWebStem - int(suffix.size()));
+        while (head.endsWith(QLatin1Char('-')))
+            head.chop(1);
+        const QString candidate = head + suffix;
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
+Sniffed sniffBytes(const QByteArray& b) {
+    Sniffed s;
+    s.format = QStringLiteral("unknown");
+    s.kind = QStringLiteral("other");
+    auto is = [&](const char* format, const char* kind) {
+        s.format = QLatin1String(format);
+        s.kind = QLatin1String(kind);
+    };
+    if (b.startsWith("\x89PNG\r\n\x1a\n")) {
+        is("png", "picture");
+        sniffPng(b, &s);
+    } else if (b.startsWith("\xff\xd8\xff")) {
+        is("jpeg", "picture");
+        sniffJpeg(b, &s);
+    } else if (b.startsWith("GIF87a") || b.startsWith("GIF89a")) {
+        is("gif", "picture");
+        if (b.size() >= 10)
+            s.pixels = QSize(le16(b, 6), le16(b, 8));
+    } else if (b.startsWith("BM") && b.size() >= 26) {
+        is("bmp", "picture");
+        s.pixels = QSize(int(le16(b, 18)), std::abs(int(qint16(le16(b, 22)))));
+    } else if (b.size() >= 12 && b.startsWith("RIFF") && b.mid(8, 4) == "QLCM") {
+        is("qcp", "sound");
+    } else if (b.size() >= 12 && b.startsWith("RIFF") && b.mid(8, 4) == "WAVE") {
+        is("wav", "sound");
+    } else if (b.startsWith("MThd")) {
+        is("midi", "sound");
+        if (b.size() >= 10)
+            s.midiFormat = be16(b, 8);
+    } else if (b.startsWith("cmid")) {
+        is("cmx", "sound");
+    } else if (b.startsWith("fLaC")) {
+        is("flac", "sound");
+    } else if (b.startsWith("OggS")) {
+        is("ogg", "sound");
+    } else if (b.startsWith("ID3")) {
+        is("mp3", "sound");
+    } else if (b.size() >= 2 && uchar(b[0]) == 0xFF && (uchar(b[1]) & 0xE0) == 0xE0) {
+        if ((uchar(b[1]) & 0x06) == 0) // layer bits 00: ADTS
+            is("aac", "sound");
+        else
+            is("mp3", "sound");
+    } else if (b.size() >= 12 && b.mid(4, 4) == "ftyp") {
+        is("aac", "sound");
+    } else if (b.startsWith("<?xml") || b.startsWith("<!DOCTYPE") || b.startsWith("<html")) {
+        s.format = QStringLiteral("html");
+    }
+    return s;
+}
+
+int Plan::toMake() const {
+    return int(std::count_if(items.begin(), items.end(),
+                             [](const PlanItem& i) { return i.action == Action::Make; }));
+}
+
+bool Plan::changes() const {
+    if (!hadManifest || toMake() > 0 || !removeFiles.isEmpty())
+        return true;
+    QJsonObject opts = optionsJson(options);
+    if (oldManifest.value(QStringLiteral("options")).toObject() != opts)
+        return true;
+    // A source touched but not changed: only its times in the manifest move.
+    const qsizetype kept = std::count_if(
+        items.begin(), items.end(), [](const PlanItem& i) { return i.action == Action::Keep; });
+    return touched || kept != oldManifest.value(QStringLiteral("items")).toObject().size();
+}
+
+Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
+    Plan plan;
+    plan.options = options;
+    PublishOptions& o = plan.options;
+    if (!o.baseUrl.endsWith(QLatin1Char('/')))
+        o.baseUrl += QLatin1Char('/');
+    const QFileInfo src(o.source);
+    if (!src.isDir()) {
+        plan.problem = o.source + QStringLiteral(": not a folder");
+        return plan;
+    }
+    o.source = cleanPath(o.source);
+    o.webDir = cleanPath(o.webDir);
+    if (o.webDir == o.source) {
+        plan.problem = o.webDir + QStringLiteral(": the web folder cannot be the source folder");
+        return plan;
+    }
+    if (o.source.startsWith(o.webDir + QLatin1Char('/'))) {
+        plan.problem = o.source + QStringLiteral(": the source folder lies inside the web folder");
+        return plan;
+    }
+    if (QFileInfo::exists(o.webDir) && !QFileInfo(o.webDir).isDir()) {
+        plan.problem = o.webDir + QStringLiteral(": not a folder");
+        return plan;
+    }
+    const QJsonObject opts = optionsJson(o);
+    plan.optionsDigest = digestOf(opts);
+
+    const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
+    QString reason;
+    if (!readManifest(manifestPath, &plan.oldManifest, &reason)) {
+        plan.problem = manifestPath + QStringLiteral(": ") + reason;
+        return plan;
+    }
+    plan.hadManifest = !plan.oldManifest.isEmpty();
+    const QJsonObject oldItems = plan.oldManifest.value(QStringLiteral("items")).toObject();
+
+    // What lies in WEBDIR, and which of it is ours.
+    const QSet<QString> present = namesIn(o.webDir);
+    // Made only when a new name is looked for: an unchanged site never needs it.
+    std::optional<QSet<QString>> ours;
+    auto foreign = [&](const QString& file) {
+        if (!present.contains(file))
+            return false;
+        if (!ours) {
+            ours.emplace();
+            for (auto it = oldItems.begin(); it != oldItems.end(); ++it)
+                for (const QString& f : outputsOf(it.value().toObject()))
+                    ours->insert(f);
+        }
+        return !ours->contains(file);
+    };
+
+    QList<Entry> entries;
+    const int top =
+        ::open(QFile::encodeName(o.source).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) {
+        plan.problem =
+            o.source + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return plan;
+    }
+    walk(top, o.source, QString(), o.webDir, 0, &entries);
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.rel < b.rel; });
+
+    QSet<QString> stems; // taken in this run
+    QList<int> unnamed;
+    for (const Entry& e : entries) {
+        PlanItem item;
+        item.source = e.rel;
+        item.size = e.size;
+        item.mtimeMs = e.mtimeMs;
+        QString base = e.rel.section(QLatin1Char('/'), -1);
+        const int dot = base.lastIndexOf(QLatin1Char('.'));
+        item.name = TextRules::singleLine(dot > 0 ? base.left(dot) : base).trimmed();
+        if (item.name.isEmpty())
+            item.name = webStemOf(base);
+        if (!e.skip.isEmpty()) {
+            item.kind = QStringLiteral("skip");
+            item.reason = e.skip;
+            plan.items.append(item);
+            continue;
+        }
+        const QJsonObject old = oldItems.value(e.rel).toObject();
+        const QStringList oldOutputs = outputsOf(old);
+        const bool oldUsable =
+            !old.isEmpty() && oldOutputs.size() == 2 &&
+            old.value(QStringLiteral("options")).toString() == plan.optionsDigest;
+        auto takeOld = [&] {
+            item.format = old.value(QStringLiteral("format")).toString();
+            item.kind = old.value(QStringLiteral("kind")).toString();
+            item.how = old.value(QStringLiteral("how")).toString();
+            item.outFormat = old.value(QStringLiteral("outFormat")).toString();
+            item.stem = old.value(QStringLiteral("stem")).toString();
+            item.hash = old.value(QStringLiteral("sha256")).toString();
+            for (const QJsonValue& f : old.value(QStringLiteral("findings")).toArray())
+                item.findings << f.toString();
+            item.mediaFile = oldOutputs.value(0);
+            item.descriptorFile = oldOutputs.value(1);
+        };
+        const bool outputsThere =
+            std::all_of(oldOutputs.begin(), oldOutputs.end(),
+                        [&](const QString& f) { return present.contains(f); });
+        if (oldUsable && outputsThere &&
+            qint64(old.value(QStringLiteral("size")).toDouble()) == e.size &&
+            qint64(old.value(QStringLiteral("mtime")).toDouble()) == e.mtimeMs) {
+            takeOld();
+            item.action = Action::Keep;
+            stems.insert(item.stem);
+            plan.items.append(item);
+            continue;
+        }
+        const QString path = o.source + QLatin1Char('/') + e.rel;
+        const Head head = readHead(path, kHeadBytes);
+        if (!head.ok) {
+            item.kind = QStringLiteral("skip");
+            item.reason = head.reason;
+            plan.items.append(item);
+            continue;
+        }
+        QString error;
+        item.hash = hexHash(path, &error);
+        if (item.hash.isEmpty()) {
+            item.kind = QStringLiteral("skip");
+            item.reason = error;
+            plan.items.append(item);
+            continue;
+        }
+        if (oldUsable && outputsThere &&
+            old.value(QStringLiteral("sha256")).toString() == item.hash) {
+            // Touched, not changed: the outputs stand.
+            plan.touched = true;
+            const QString hash = item.hash;
+            takeOld();
+            item.hash = hash;
+            item.action = Action::Keep;
+            stems.insert(item.stem);
+            plan.items.append(item);
+            continue;
+        }
+        Sniffed s = sniffBytes(head.bytes);
+        if (s.kind == QLatin1String("other") && s.format == QLatin1String("unknown") &&
+            steps.looksLikeSound && steps.looksLikeSound(path)) {
+            s.format = QStringLiteral("sound");
+            s.kind = QStringLiteral("sound");
+        }
+        decide(s, e.size, o.phone, &item);
+        if (item.kind == QLatin1String("skip")) {
+            plan.items.append(item);
+            continue;
+        }
+        // What is copied goes as it is: the phone's view of it decides.
+        if (steps.inspect && item.how == QLatin1String("copy")) {
+            const QStringList found = steps.inspect(path, o.phone);
+            item.findings << found;
+            const QStringList refused =
+                found.filter(QRegularExpression(QStringLiteral("^refuse: ")));
+            if (!refused.isEmpty()) {
+                item.kind = QStringLiteral("skip");
+                item.reason = refused.join(QStringLiteral("; "));
+                plan.items.append(item);
+                continue;
+            }
+        }
+        item.action = Action::Make;
+        item.reason = old.isEmpty()   ? QStringLiteral("new")
+                      : !oldUsable    ? QStringLiteral("options changed")
+                      : !outputsThere ? QStringLiteral("an output went missing")
+                                      : QStringLiteral("changed");
+        // A source keeps its name from run to run.
+        const QString oldStem = old.value(QStringLiteral("stem")).toString();
+        const QString ext = extensionFor(item.outFormat);
+        if (!oldStem.isEmpty() && isWebFileName(oldStem + QStringLiteral(".gcd")) &&
+            !stems.contains(oldStem) && !foreign(oldStem + QLatin1Char('.') + ext)) {
+            item.stem = oldStem;
+            stems.insert(oldStem);
+        } else {
+            unnamed.append(int(plan.items.size()));
+        }
+        plan.items.append(item);
+    }
+    // New sources get names in the order of their paths, after every kept name.
+    for (const PlanItem& i : plan.items)
+        if (i.action != Action::Skip && !i.stem.isEmpty())
+            stems.insert(i.stem);
+    for (const int index : unnamed) {
+        PlanItem& item = plan.items[index];
+        const QString ext = extensionFor(item.outFormat);
+        const QString wanted = webStemOf(item.source.section(QLatin1Char('/'), -1));
+        auto userFile = [&](const QString& stem) {
+            return foreign(stem + QLatin1Char('.') + ext) || foreign(stem + QStringLiteral(".gcd"));
+        };
+        item.stem = uniqueStem(
+            wanted, [&](const QString& stem) { return stems.contains(stem) || userFile(stem); });
+        if (userFile(wanted))
+            plan.clashes << o.webDir + QLatin1Char('/') + wanted + QStringLiteral(".*: ") +
+                                QStringLiteral("a file publish did not make has this name; ") +
+                                item.source + QStringLiteral(" is published as ") + item.stem;
+        stems.insert(item.stem);
+    }
+    QSet<QString> wantedFiles;
+    for (PlanItem& item : plan.items) {
+        if (item.action != Action::Make)
+            continue;
+        item.mediaFile = item.stem + QLatin1Char('.') + extensionFor(item.outFormat);
+        item.descriptorFile = item.stem + QStringLiteral(".gcd");
+    }
+    for (const PlanItem& item : plan.items)
+        if (item.action != Action::Skip)
+            wantedFiles << item.mediaFile << item.descriptorFile;
+    // Outputs no source wants any more go, unless someone changed them since.
+    for (auto it = oldItems.begin(); it != oldItems.end(); ++it) {
+        for (const QJsonValue& v :
+             it.value().toObject().value(QStringLiteral("outputs")).toArray()) {
+            const QJsonObject out = v.toObject();
+            const QString file = out.value(QStringLiteral("file")).toString();
+            if (!isWebFileName(file) || wantedFiles.contains(file) || !present.contains(file))
+                continue;
+            if (unchangedOutput(o.webDir, out))
+                plan.removeFiles << file;
+            else
+                plan.leftAlone << o.webDir + QLatin1Char('/') + file +
+                                      QStringLiteral(": changed since publish wrote it; left "
+                                                     "alone");
+        }
+    }
+    plan.removeFiles.sort();
+    plan.removeFiles.removeDuplicates();
+    return plan;
+}
+
+QStringList describePlan(const Plan& plan) {
+    QStringList lines;
+    for (const PlanItem& i : plan.items) {
+        if (i.action == Action::Make)
+            lines << QStringLiteral("make %1 <- %2 (%3, %4)")
+                         .arg(i.mediaFile, i.source, i.how, i.reason);
+        else if (i.action == Action::Skip)
+            lines << QStringLiteral("skip %1: %2").arg(i.source, i.reason);
+    }
+    for (const QString& f : plan.removeFiles)
+        lines << QStringLiteral("remove ") + f;
+    for (const QString& c : plan.clashes)
+        lines << QStringLiteral("clash ") + c;
+    for (const QString& c : plan.leftAlone)
+        lines << QStringLiteral("keep ") + c;
+    return lines;
+}
+
+void clearWorkFolder(const QString& webDir) {
+    const QString work = webDir + QLatin1Char('/') + QLatin1String(kWorkFolderName);
+    struct stat st {};
+    if (::lstat(QFile::encodeName(work).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    QDir dir(work);
+    for (const QString& n : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (isWebFileName(n) || n.startsWith(QLatin1Char('.')))
+            dir.remove(n);
+    QDir(webDir).rmdir(QLatin1String(kWorkFolderName));
+}
+
+RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress* progress,
+                     const std::atomic_bool* cancel) {
+    RunResult run;
+    run.results.resize(plan.items.size());
+    for (int i = 0; i < plan.items.size(); ++i)
+        run.results[i].ok = plan.items[i].action != Action::Make;
+    QList<int> work;
+    for (int i = 0; i < plan.items.size(); ++i)
+        if (plan.items[i].action == Action::Make)
+            work.append(i);
+    if (work.isEmpty() || !plan.problem.isEmpty())
+        return run;
+    const QString webDir = plan.options.webDir;
+    const QString workDir = webDir + QLatin1Char('/') + QLatin1String(kWorkFolderName);
+    clearWorkFolder(webDir);
+    if (!QDir().mkpath(webDir) || !QDir(webDir).mkdir(QLatin1String(kWorkFolderName))) {
+        run.problem = workDir + QStringLiteral(": could not make the work folder");
+        return run;
+    }
+    std::atomic<int> next{0};
+    std::mutex lock;
+    auto one = [&](int index) {
+        const PlanItem& item = plan.items[index];
+        const QString source = plan.options.source + QLatin1Char('/') + item.source;
+        const QString target = workDir + QLatin1Char('/') + item.mediaFile;
+        StepResult step;
+        if (item.how == QLatin1String("copy")) {
+            const FileResult copied =
+                FileOps::copyFile(source, target, FileOps::SourceLink::Refuse);
+            step = {copied.ok, copied.reason};
+        } else if (item.how == QLatin1String("fit")) {
+            step = steps.fitPicture
+                       ? steps.fitPicture(source, target, plan.options.phone, item.outFormat)
+                       : StepResult{false, QStringLiteral("this build cannot fit pictures")};
+        } else {
+            step = steps.ringtone
+                       ? steps.ringtone(source, target, cancel)
+                       : StepResult{false, QStringLiteral("this build cannot convert sounds")};
+        }
+        ItemResult r{step.ok, step.reason, 0};
+        if (r.ok) {
+            const FileStamp s = stampOf(target);
+            if (!s.exists) {
+                r = {false, QStringLiteral("the step wrote no file"), 0};
+            } else {
+                r.bytes = s.size;
+                const bool ringer = item.outFormat == QLatin1String("qcp") ||
+                                    item.kind == QLatin1String("midi") ||
+                                    item.kind == QLatin1String("copy");
+                const qint64 cap =
+                    ringer ? plan.options.phone.maxRingerBytes : plan.options.phone.maxPictureBytes;
+                if (cap > 0 && s.size > cap)
+                    r = {false,
+                         QStringLiteral("%1 bytes, more than the phone takes (%2)")
+                             .arg(s.size)
+                             .arg(cap),
+                         s.size};
+            }
+        }
+        return r;
+    };
+    auto worker = [&] {
+        for (;;) {
+            if (cancel && cancel->load())
+                return;
+            const int w = next.fetch_add(1);
+            if (w >= work.size())
+                return;
+            const int index = work[w];
+            if (progress) {
+                std::lock_guard<std::mutex> guard(lock);
+                progress->started(index, plan.items[index]);
+            }
+            ItemResult r = one(index);
+            if (cancel && cancel->load() && !r.ok)
+                r.reason = QStringLiteral("cancelled");
+            std::lock_guard<std::mutex> guard(lock);
+            run.results[index] = r;
+            if (progress)
+                progress->finished(index, plan.items[index], r);
+        }
+    };
+    int jobs = plan.options.jobs > 0 ? plan.options.jobs
+                                     : int(std::max(1u, std::thread::hardware_concurrency()));
+    jobs = std::min(jobs, int(work.size()));
+    std::vector<std::thread> threads;
+    for (int t = 1; t < jobs; ++t)
+        threads.emplace_back(worker);
+    worker();
+    for (std::thread& t : threads)
+        t.join();
+    run.cancelled = cancel && cancel->load();
+    for (int index : work)
+        if (!run.results[index].ok)
+            ++run.failed;
+    return run;
+}
+
+WriteResult writePublish(Plan& plan, RunResult& run) {
+    WriteResult w;
+    const PublishOptions& o = plan.options;
+    w.entryUrl = o.baseUrl;
+    if (!plan.problem.isEmpty() || !run.problem.isEmpty()) {
+        w.problems << (plan.problem.isEmpty() ? run.problem : plan.problem);
+        return w;
+    }
+    if (run.cancelled) {
+        clearWorkFolder(o.webDir);
+        w.problems << o.webDir + QStringLiteral(": cancelled; the previous site stands");
+        return w;
+    }
+    if (!plan.changes() && run.failed == 0) {
+        w.ok = true;
+        return w;
+    }
+    if (!QDir().mkpath(o.webDir)) {
+        w.problems << o.webDir + QStringLiteral(": could not make the folder");
+        return w;
+    }
+    const QString workDir = o.webDir + QLatin1Char('/') + QLatin1String(kWorkFolderName);
+    const QJsonObject oldItems = plan.oldManifest.value(QStringLiteral("items")).toObject();
+    QJsonObject items;
+    auto outputJson = [&](const QString& file) {
+        const FileStamp s = stampOf(o.webDir + QLatin1Char('/') + file);
+        return QJsonObject{{QStringLiteral("file"), file},
+                           {QStringLiteral("size"), double(s.size)},
+                           {QStringLiteral("mtime"), double(s.mtimeMs)}};
+    };
+    QSet<QString> stale; // old outputs of remade items under another name
+    for (int i = 0; i < plan.items.size(); ++i) {
+        PlanItem& item = plan.items[i];
+        if (item.action == Action::Skip)
+            continue;
+        QJsonObject entry{
+            {QStringLiteral("size"), double(item.size)},
+            {QStringLiteral("mtime"), double(item.mtimeMs)},
+            {QStringLiteral("sha256"), item.hash},
+            {QStringLiteral("options"), plan.optionsDigest},
+            {QStringLiteral("profile"), o.phone.id},
+            {QStringLiteral("format"), item.format},
+            {QStringLiteral("kind"), item.kind},
+            {QStringLiteral("how"), item.how},
+            {QStringLiteral("outFormat"), item.outFormat},
+            {QStringLiteral("stem"), item.stem},
+        };
+        if (!item.findings.isEmpty())
+            entry.insert(QStringLiteral("findings"), QJsonArray::fromStringList(item.findings));
+        if (item.action == Action::Keep) {
+            QJsonObject old = oldItems.value(item.source).toObject();
+            entry.insert(QStringLiteral("outputs"), old.value(QStringLiteral("outputs")));
+            items.insert(item.source, entry);
+            continue;
+        }
+        const ItemResult& r = run.results[i];
+        if (!r.ok) {
+            // The previous outputs, if any, stay and stay ours.
+            if (oldItems.contains(item.source))
+                items.insert(item.source, oldItems.value(item.source));
+            continue;
+        }
+        const QString media = o.webDir + QLatin1Char('/') + item.mediaFile;
+        if (std::rename(QFile::encodeName(workDir + QLatin1Char('/') + item.mediaFile).constData(),
+                        QFile::encodeName(media).constData()) != 0) {
+            run.results[i] = {false, QString::fromLocal8Bit(std::strerror(errno)), 0};
+            w.problems << media + QStringLiteral(": ") + run.results[i].reason;
+            if (oldItems.contains(item.source))
+                items.insert(item.source, oldItems.value(item.source));
+            continue;
+        }
+        const int row = contentTypeForPath(item.mediaFile);
+        const DescriptorFields fields{row >= 0 ? QLatin1String(contentTypes()[row].mime)
+                                               : QString(),
+                                      item.name,
+                                      o.version,
+                                      o.vendor,
+                                      o.baseUrl + item.mediaFile,
+                                      QString::number(r.bytes)};
+        const QString gcd = o.webDir + QLatin1Char('/') + item.descriptorFile;
+        const FileResult written = writeDescriptor(gcd, fields, o.blankLine);
+        if (!written) {
+            run.results[i] = {false, written.reason, r.bytes};
+            w.problems << gcd + QStringLiteral(": ") + written.reason;
+        }
+        ++w.written;
+        entry.insert(QStringLiteral("outputs"),
+                     QJsonArray{outputJson(item.mediaFile), outputJson(item.descriptorFile)});
+        items.insert(item.source, entry);
+        for (const QString& f : outputsOf(oldItems.value(item.source).toObject()))
+            if (f != item.mediaFile && f != item.descriptorFile)
+                stale.insert(f);
+    }
+    // Descriptors of what went away first, so the new pages do not list them.
+    QStringList removals = plan.removeFiles;
+    for (const QString& f : stale)
+        if (!removals.contains(f))
+            removals << f;
+    std::sort(removals.begin(), removals.end(), [](const QString& a, const QString& b) {
+        return a.endsWith(QLatin1String(".gcd")) > b.endsWith(QLatin1String(".gcd"));
+    });
+    for (const QString& f : removals) {
+        const FileResult removed = FileOps::deleteFile(o.webDir + QLatin1Char('/') + f);
+        if (removed)
+            ++w.removed;
+        else
+            w.problems << o.webDir + QLatin1Char('/') + f + QStringLiteral(": ") + removed.reason;
+    }
+    QDir(o.webDir).rmdir(QLatin1String(kWorkFolderName));
+    clearWorkFolder(o.webDir);
+
+    // Pages only when the list of items or the site's options moved: a touched source
+    // changes the manifest alone.
+    const bool optionsMoved =
+        plan.oldManifest.value(QStringLiteral("options")).toObject() != optionsJson(o);
+    if (w.written > 0 || !removals.isEmpty() || optionsMoved || !plan.hadManifest) {
+        PagesOptions pages;
+        pages.servedAt = o.baseUrl;
+        pages.title = o.title;
+        pages.phone = o.phone;
+        const PagesResult written = writePages(o.webDir, pages);
+        if (!written.ok)
+            w.problems << written.reason;
+        else if (!written.entryUrl.isEmpty())
+            w.entryUrl = written.entryUrl;
+    }
+
+    const std::pair<const char*, WebServer> server[] = {{kHtaccessName, WebServer::Apache},
+                                                        {kNginxIncludeName, WebServer::Nginx}};
+    for (const auto& [name, kind] : server) {
+        const QString path = o.webDir + QLatin1Char('/') + QLatin1String(name);
+        if (!isOurServerFile(path)) {
+            w.problems << path + QStringLiteral(": not written by publish; left alone (the lines: "
+                                                "tessavane-cli server-config)");
+            continue;
+        }
+        const FileResult r = writeIfChanged(path, serverFile(kind));
+        if (!r)
+            w.problems << path + QStringLiteral(": ") + r.reason;
+    }
+
+    QJsonObject manifest{{QStringLiteral("tool"), QStringLiteral("tessavane")},
+                         {QStringLiteral("manifest"), 1},
+                         {QStringLiteral("options"), optionsJson(o)},
+                         {QStringLiteral("items"), items}};
+    const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
+    const FileResult saved =
+        writeIfChanged(manifestPath, QJsonDocument(manifest).toJson(QJsonDocument::Compact));
+    if (!saved)
+        w.problems << manifestPath + QStringLiteral(": ") + saved.reason;
+    w.ok = w.problems.isEmpty();
+    return w;
+}
+
+} // namespace tess::media
