@@ -63,6 +63,7 @@ private Q_SLOTS:
     void pastedTextKeepsOneLine();
     void saveIntoMissingFolder();
     void saveIntoReadOnlyFolder();
+    void plantedLinkIsReplacedOnSave();
     void userFolderWhenAppFolderReadOnly();
     void besideWhenAppFolderWritable();
     void optionsWindowControls();
@@ -424,6 +425,28 @@ void TestConfig::unreadableFileChangesNothing() {
     QCOMPARE(logLines(f), log);
     QCOMPARE(f->txtVendor->text(), QStringLiteral("edited"));
     QCOMPARE(fx->program->session().defaultVendor, QStringLiteral("Acme"));
+}
+
+void TestConfig::plantedLinkIsReplacedOnSave() {
+    // The folder beside the program is open to all; another user links config.cfg
+    // to a file of root's. Saving replaces the link, never that file.
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
+    start(kConfig);
+    QVERIFY(::chmod(QFile::encodeName(fx->appDir.path()).constData(), 0777) == 0);
+    const QString precious = writeFile(fx->work.filePath(QStringLiteral("shadow")), "secret");
+    QVERIFY(::chmod(QFile::encodeName(fx->work.path()).constData(), 0755) == 0);
+    QVERIFY(QFile::remove(cfg()));
+    QCOMPARE(runAs(peer, [&] { return QFile::link(precious, cfg()) ? 0 : 1; }), 0);
+    const QStringList before = logLines(f);
+    FrmOptSet* o = openOptions();
+    o->txtVendor->setText(QStringLiteral("Planted"));
+    click(o->CMNDOK);
+    QCOMPARE(logLines(f), QStringList({kLoaded, kSaved}) + before);
+    QCOMPARE(readFile(precious), QByteArray("secret"));
+    QVERIFY(!QFileInfo(cfg()).isSymLink());
+    QVERIFY(readFile(cfg()).contains("\r\nPlanted\r\n"));
 }
 
 void TestConfig::gigabyteFileLoads() {

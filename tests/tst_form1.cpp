@@ -43,6 +43,7 @@ private Q_SLOTS:
     void makeReplacesAndLogsRealPath();
     void failedWriteKeepsOldDescriptor();
     void replaceKeepsWhatTheUserHad();
+    void plantedLinkIsReplacedNotFollowed();
     void missingFolderReportsAndLogsNothing();
     void exitClosesEveryWindow();
     void hostileNamesChangeNothing();
@@ -323,6 +324,31 @@ void TestForm1::makeReplacesAndLogsRealPath() {
     QCOMPARE(lines[1], "GCD File Created at: " + gcd);
     QCOMPARE(lines[2], QString(140, QLatin1Char('-')));
     QVERIFY(QFileInfo::exists(lines[1].mid(21)));
+}
+
+void TestForm1::plantedLinkIsReplacedNotFollowed() {
+    // A web folder anyone may write to; another user links song.gcd to root's file.
+    const User peer = secondUser();
+    if (!peer.ok)
+        QSKIP("a second user needs root");
+    openFile(writeFile(fx->work.filePath(QStringLiteral("song.mid")), "1"));
+    const QString web = fx->work.filePath(QStringLiteral("web"));
+    QVERIFY(QDir().mkdir(web));
+    QVERIFY(::chmod(QFile::encodeName(fx->work.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(web).constData(), 0777) == 0);
+    const QString precious = writeFile(fx->work.filePath(QStringLiteral("shadow")), "secret");
+    const QString gcd = web + QStringLiteral("/song.gcd");
+    QCOMPARE(runAs(peer, [&] { return QFile::link(precious, gcd) ? 0 : 1; }), 0);
+    f->txtsave->setText(web);
+    click(f->cmndmake);
+    // The log is the usual one; the link went, root's file stayed.
+    const QStringList lines = logLines(f);
+    QCOMPARE(lines.mid(0, 3),
+             (QStringList{QString(140, QLatin1Char('-')), "GCD File Created at: " + gcd,
+                          QString(140, QLatin1Char('-'))}));
+    QCOMPARE(readFile(precious), QByteArray("secret"));
+    QVERIFY(!QFileInfo(gcd).isSymLink());
+    QVERIFY(readFile(gcd).startsWith("Content-Type: audio/midi\r\n"));
 }
 
 void TestForm1::replaceKeepsWhatTheUserHad() {

@@ -111,6 +111,15 @@ void TestPagesWindow::previewShowsPagesAtScreenSizeAndWritesNothing() {
     Q_EMIT preview->anchorClicked(QUrl("t3.gcd"));
     QVERIFY(preview->toPlainText().startsWith("Ring & <Sing> (2)\n"));
 
+    // Another phone: the preview takes its screen size and its page limit.
+    auto* phones = control<QComboBox>("cboPhone");
+    const int sanyo = phones->findData("sanyo-scp-5300");
+    QVERIFY(sanyo >= 0);
+    phones->setCurrentIndex(sanyo);
+    QCOMPARE(preview->size(), QSize(132, 176));
+    QVERIFY(control<QLabel>("lblPagesSummary")->text().contains("(limit 10000 bytes)"));
+    phones->setCurrentIndex(phones->findData("default"));
+
     control<TextBox>("txtPagesFolder")->setText(folder + "/none");
     control<QPushButton>("cmndPreview")->click();
     QCOMPARE(control<QLabel>("lblPagesSummary")->text(),

@@ -198,11 +198,14 @@ void TestSignals::batchLeavesNoTemporaryFile() {
     QVERIFY2(caught, "no temporary file was seen");
     QVERIFY(cli.waitForFinished(20000));
     QCOMPARE(cli.exitCode(), 128 + SIGTERM);
-    QCOMPARE(everything(web), QStringList{"a.gcd"});
-    QCOMPARE(slurp(web + "/a.gcd"), QByteArray("Content-Type: audio/midi\r\nContent-Name: a\r\n"
-                                               "Content-Version: \r\nContent-Vendor: \r\n"
-                                               "Content-URL: http://host/a.mid\r\n"
-                                               "Content-Size: 4\r\n"));
+    // Caught at its first write there is no descriptor yet; any there is whole.
+    const QStringList left = everything(web);
+    QVERIFY2(left.isEmpty() || left == QStringList{"a.gcd"}, qPrintable(left.join(' ')));
+    if (!left.isEmpty())
+        QCOMPARE(slurp(web + "/a.gcd"),
+                 QByteArray("Content-Type: audio/midi\r\nContent-Name: a\r\n"
+                            "Content-Version: \r\nContent-Vendor: \r\n"
+                            "Content-URL: http://host/a.mid\r\nContent-Size: 4\r\n"));
 }
 
 void TestSignals::windowCleansUp_data() {

@@ -153,7 +153,7 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
     auto fail = [&](Stage stage, const QString& line, const QString& message) {
         log(line);
         folder.remove();
-        return Result{stage, line, message, {}, {}};
+        return Result{stage, line, message, QString(), QString()};
     };
 
     const QString base = AudioPaths::tempFolder();
@@ -183,8 +183,9 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
     log(QStringLiteral("Calling PVConv.exe to convert your file, please wait..."));
 
     const QString converter = AudioPaths::converterPath();
-    const QString errorFile =
-        hooks.keepConverterErrors ? QDir(folder.path()).filePath(QStringLiteral("errors.txt")) : QString();
+    const QString errorFile = hooks.keepConverterErrors
+                                  ? QDir(folder.path()).filePath(QStringLiteral("errors.txt"))
+                                  : QString();
     const ProcessRun started = Process::run(converter, {tempWav}, errorFile);
     if (!started.started)
         return fail(Stage::Start, QStringLiteral("PVConv.exe could not be started: ") + converter,
@@ -247,7 +248,7 @@ Result run(const QString& wavPath, const QString& qcpPath, const Hooks& hooks) {
                     QStringLiteral("The temporary file ") + left +
                         QStringLiteral(" could not be deleted: the folder could not be removed"));
     log(QStringLiteral("Temporary files deleted. Conversion Done."));
-    return Result{Stage::None, {}, {}, written.notice, {}};
+    return Result{Stage::None, QString(), QString(), written.notice, QString()};
 }
 
 QStringList inputProblems(const QString& wavPath) {

@@ -42,12 +42,14 @@ ProcessRun startAndWait(const QString& program, const QStringList& arguments,
         args->startupInfo->wShowWindow = SW_SHOWNORMAL;
     });
 #endif
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1))
+    // A signal that ends us ends it too, rather than leaving it running on; it is
+    // known to the clean-up from the moment it exists.
+    const qint64 pid = Teardown::startChild([&]() -> long long {
+        process.start(program, arguments);
+        return process.waitForStarted(-1) ? process.processId() : 0;
+    });
+    if (pid <= 0)
         return ProcessRun{false, process.errorString()};
-    // A signal that ends us ends it too, rather than leaving it running on.
-    const qint64 pid = process.processId();
-    Teardown::addChild(pid);
     // Deliberately on the calling thread: the user waits for the converter.
     while (!process.waitForFinished(1000) && process.state() != QProcess::NotRunning) {
     }

@@ -130,6 +130,14 @@ void dropFolder(int self) {
             e.end());
 }
 
+long long startChild(const std::function<long long()>& start) {
+    const std::lock_guard<std::mutex> hold(lock());
+    const long long pid = start();
+    if (pid > 0)
+        children().push_back(pid);
+    return pid;
+}
+
 void addChild(long long pid) {
     const std::lock_guard<std::mutex> hold(lock());
     children().push_back(pid);

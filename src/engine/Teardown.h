@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <functional>
 
 namespace tess::Teardown {
 
@@ -21,6 +22,9 @@ void addFolder(int parent, const QByteArray& name, int self);
 void dropFolder(int self);
 
 // A child process, ended (TERM, then KILL after two seconds) before the exit.
+// startChild runs start (which returns the new child's pid, or 0) and registers the
+// child in one step, so that no signal can come between.
+long long startChild(const std::function<long long()>& start);
 void addChild(long long pid);
 void dropChild(long long pid);
 

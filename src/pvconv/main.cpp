@@ -34,7 +34,7 @@ namespace {
 
 void usage(std::FILE* to) {
     std::fprintf(to, "Usage: pvconv INPUT.wav\n"
-                     "       pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc]\n"
+                     "  or:  pvconv [--variable-rate | --full-rate] [--keep-dc | --remove-dc]\n"
                      "              [-o OUTPUT.qcp] INPUT.wav\n"
                      "Encode a WAV file into QCELP-13K (PureVoice) and write INPUT.qcp beside\n"
                      "it, or OUTPUT.qcp. Integer PCM of 8, 16, 24 or 32 bits and float of 32 or\n"
