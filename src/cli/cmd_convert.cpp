@@ -2,6 +2,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "engine/AudioPaths.h"
+#include "engine/Conversion.h"
 #include "media/Inspect.h"
 #include "media/Phones.h"
 #include "media/Sound.h"
@@ -53,6 +54,24 @@ QString play(const QString& qcp, double seconds) {
         return QStringLiteral("cannot play: the player did not finish");
     }
     return p.exitCode() == 0 ? QString() : QStringLiteral("cannot play: the player failed");
+}
+
+// What a WAV file's header says is wrong when the decoder could not read it. Rate,
+// channels and sample size are no reasons any more (the sound is mixed and resampled),
+// unless there are none at all.
+QString headerReasons(const QString& path) {
+    if (!path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
+        return {};
+    QStringList kept;
+    for (const QString& p : Conversion::inputProblems(path)) {
+        const bool converts = p.endsWith(QLatin1String(" Hz, not 8000 Hz")) ||
+                              p.endsWith(QLatin1String(", not 1 (mono)")) ||
+                              p.endsWith(QLatin1String(", not 8 or 16")) ||
+                              p.startsWith(QLatin1String("floating-point"));
+        if (!converts || p.startsWith(QLatin1String("0 ")))
+            kept.append(p);
+    }
+    return kept.isEmpty() ? QString() : QStringLiteral(": ") + kept.join(QStringLiteral("; "));
 }
 
 bool secondsValue(const QString& text, double* out) {
@@ -165,7 +184,7 @@ int convertMain(const QStringList& arguments) {
                                                           : QString()));
         } else {
             ++failed;
-            printError(in, r.reason);
+            printError(in, r.reason + headerReasons(in));
         }
         if (!r.notice.isEmpty())
             printError(qcp, r.notice);
