@@ -121,8 +121,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Tessavane writes GCD content descriptors, the small text files that tell old
 Sprint PCS Vision phones the type, name, size and address of a ringtone or
 picture on your own web server. It describes one file at a time or many in a
-batch run, and converts 8 kHz mono WAV recordings to QCELP-13K audio with its
-own converter, pvconv, which also works as a command of its own.")
+batch run, and converts any sound (MP3, AAC, Ogg, FLAC, WAV) to a QCELP-13K
+ringtone with its own converter, pvconv, which also works as a command of its own.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
@@ -130,6 +130,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The windows are laid out for Arial's metrics, which Liberation Sans has.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation2)
+# The libraries (FFmpeg's, libsoxr, libebur128, Qt Multimedia) come from shlibdeps;
+# tessavane-cli convert --play runs ffplay from the ffmpeg package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ffmpeg)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tessavane.example.org/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

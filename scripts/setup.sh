@@ -15,6 +15,8 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation2 clang l
           # The download check's tests serve descriptors with a real nginx; the printed
           # server lines are tried on a real Apache and lighttpd as well.
           nginx apache2 lighttpd
+          # bench/sound/run-bench.sh does its sums with bc.
+          bc
           # Man pages and the validators of scripts/install-check.sh.
           help2man desktop-file-utils appstream)
 for extra in "$@"; do

@@ -3,14 +3,14 @@
 # over a quiet sox music bed) to QCP, end to end with tessavane-cli convert, against
 #   - pvconv alone on the same audio as a ready 8 kHz mono WAV (sox, very high quality),
 #   - the pipeline a user would script: ffmpeg -i IN -ar 8000 -ac 1 OUT.wav && pvconv OUT.wav,
-# on two cores and on one (taskset), RUNS times each (median, min-max); then quality
+# RUNS times each (median, min-max of wall and of CPU time); then quality
 # (segSNR, LSD against the sox WAV) and peak memory for 4 and 16 minutes of input.
 #   bench/sound/run-bench.sh [BUILD_DIR] [RUNS]     (default: build/rel, 5)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/rel}"
 runs="${2:-5}"
-for tool in ffmpeg sox espeak-ng taskset /usr/bin/time; do
+for tool in ffmpeg sox espeak-ng bc /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "run-bench.sh: $tool is needed" >&2; exit 1; }
 done
 if [ ! -x "$build/bin/sound_quality" ]; then
@@ -50,48 +50,52 @@ seconds=$(soxi -D "$work/ready.wav")
 printf 'input: %.1f s of 44.1 kHz stereo MP3 (%d bytes); %s runs each\n' "$seconds" \
     "$(stat -c %s "$work/in.mp3")" "$runs"
 
-# Runs a command RUNS times; prints median, min and max wall seconds.
+# Runs a command RUNS times; prints median, min and max of the wall seconds, then of
+# the CPU seconds (user + system, children included: pvconv under convert). On a busy
+# machine the CPU time is the steadier figure: it is what one idle core would take.
 timeit() {
-    local t=()
+    local w=() c=()
     for _ in $(seq 1 "$runs"); do
-        local s e
-        s=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
-        e=$(date +%s.%N)
-        t+=("$(echo "$e - $s" | bc -l)")
+        local out
+        out=$(/usr/bin/time -f "%e %U %S" "$@" 2>&1 >/dev/null | tail -1)
+        w+=("$(echo "$out" | awk '{print $1}')")
+        c+=("$(echo "$out" | awk '{print $2 + $3}')")
     done
-    printf '%s\n' "${t[@]}" | sort -g | awk '{a[NR]=$1} END {printf "%.3f %.3f %.3f", a[int((NR+1)/2)], a[1], a[NR]}'
+    stats() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "%.3f %.3f %.3f ", a[int((NR+1)/2)], a[1], a[NR]}'; }
+    stats "${w[@]}"
+    stats "${c[@]}"
 }
 pipeline() {
     ffmpeg -v error -y -i "$work/in.mp3" -ar 8000 -ac 1 "$work/script.wav" && "$pvconv" "$work/script.wav"
 }
-row() { # label median min max
-    printf '%-44s %7.3f s  (%.3f-%.3f)  %6.0fx real time\n' "$1" "$2" "$3" "$4" \
-        "$(echo "$seconds / $2" | bc -l)"
+export -f pipeline
+export work pvconv
+row() { # label, then wall median min max, cpu median min max
+    printf '%-40s wall %6.3f s (%.3f-%.3f)  cpu %6.3f s (%.3f-%.3f)  %5.0fx real time on one core\n' \
+        "$1" "$2" "$3" "$4" "$5" "$6" "$7" "$(echo "$seconds / $5" | bc -l)"
 }
 cp "$work/ready.wav" "$work/alone.wav"
-for cores in "0,1" "0"; do
-    echo "-- on cores $cores"
-    read -r m a b <<<"$(timeit taskset -c "$cores" "$pvconv" "$work/alone.wav")"
-    row "pvconv alone, ready 8 kHz WAV" "$m" "$a" "$b"
-    alone=$m
-    read -r m a b <<<"$(timeit taskset -c "$cores" "$cli" convert --max-seconds 0 --no-normalize \
-        "$work/in.mp3" -o "$work/plain.qcp")"
-    row "convert MP3 --no-normalize" "$m" "$a" "$b"
-    printf '%-44s %7.2f\n' "  ratio to pvconv alone" "$(echo "$m / $alone" | bc -l)"
-    read -r m a b <<<"$(timeit taskset -c "$cores" "$cli" convert --max-seconds 0 \
-        "$work/in.mp3" -o "$work/loud.qcp")"
-    row "convert MP3 (normalising: two passes)" "$m" "$a" "$b"
-    printf '%-44s %7.2f\n' "  ratio to pvconv alone" "$(echo "$m / $alone" | bc -l)"
-    export -f pipeline
-    export work pvconv
-    read -r m a b <<<"$(timeit taskset -c "$cores" bash -c pipeline)"
-    row "script: ffmpeg -ar 8000 -ac 1 && pvconv" "$m" "$a" "$b"
+echo "-- load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+read -r w1 w2 w3 c1 c2 c3 <<<"$(timeit "$pvconv" "$work/alone.wav")"
+row "pvconv alone, ready 8 kHz WAV" "$w1" "$w2" "$w3" "$c1" "$c2" "$c3"
+alone_w=$w1 alone_c=$c1
+for mode in --no-normalize --normalize; do
+    read -r w1 w2 w3 c1 c2 c3 <<<"$(timeit "$cli" convert --max-seconds 0 "$mode" \
+        "$work/in.mp3" -o "$work/plain$mode.qcp")"
+    row "convert MP3 $mode" "$w1" "$w2" "$w3" "$c1" "$c2" "$c3"
+    # Two cores: pvconv's encoding is the critical path; decoding runs beside it.
+    printf '%-40s wall/pvconv %.2f   decoding cpu %.3f s (%.0f %% of pvconv)\n' "" \
+        "$(echo "$w1 / $alone_w" | bc -l)" "$(echo "$c1 - $alone_c" | bc -l)" \
+        "$(echo "100 * ($c1 - $alone_c) / $alone_c" | bc -l)"
 done
+read -r w1 w2 w3 c1 c2 c3 <<<"$(timeit bash -c pipeline)"
+row "script: ffmpeg -ar 8000 -ac 1 && pvconv" "$w1" "$w2" "$w3" "$c1" "$c2" "$c3"
+printf '%-40s wall/pvconv %.2f\n' "" "$(echo "$w1 / $alone_w" | bc -l)"
+echo "-- load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo "-- quality against the sox very-high-quality 8 kHz WAV (segSNR dB, LSD dB)"
 sox "$work/ready.wav" -t raw "$work/ref.s16"
-for q in alone.qcp plain.qcp script.qcp; do
+for q in alone.qcp plain--no-normalize.qcp script.qcp; do
     ffmpeg -v error -i "$work/$q" -f s16le "$work/$q.s16"
     printf '%-44s %s\n' "$q" "$("$quality" "$work/ref.s16" "$work/$q.s16")"
 done

@@ -2,11 +2,14 @@
 #include "cli/CliCommon.h"
 #include "cli/Commands.h"
 #include "engine/AudioPaths.h"
+#include "engine/Conversion.h"
+#include "media/Inspect.h"
 #include "media/Phones.h"
 #include "media/Sound.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 
@@ -51,6 +54,24 @@ QString play(const QString& qcp, double seconds) {
         return QStringLiteral("cannot play: the player did not finish");
     }
     return p.exitCode() == 0 ? QString() : QStringLiteral("cannot play: the player failed");
+}
+
+// What a WAV file's header says is wrong when the decoder could not read it. Rate,
+// channels and sample size are no reasons any more (the sound is mixed and resampled),
+// unless there are none at all.
+QString headerReasons(const QString& path) {
+    if (!path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
+        return {};
+    QStringList kept;
+    for (const QString& p : Conversion::inputProblems(path)) {
+        const bool converts = p.endsWith(QLatin1String(" Hz, not 8000 Hz")) ||
+                              p.endsWith(QLatin1String(", not 1 (mono)")) ||
+                              p.endsWith(QLatin1String(", not 8 or 16")) ||
+                              p.startsWith(QLatin1String("floating-point"));
+        if (!converts || p.startsWith(QLatin1String("0 ")))
+            kept.append(p);
+    }
+    return kept.isEmpty() ? QString() : QStringLiteral(": ") + kept.join(QStringLiteral("; "));
 }
 
 bool secondsValue(const QString& text, double* out) {
@@ -141,10 +162,18 @@ int convertMain(const QStringList& arguments) {
         const media::SoundResult r =
             media::makeRingtone(in, qcp, options, AudioPaths::converterPath());
         QString note;
+        QJsonArray findings;
         if (r.ok) {
             note = media::ringerSizeProblem(r.bytes, r.seconds, *profile);
             if (!note.isEmpty())
                 printError(qcp, note);
+            // What else the phone would make of it; the size is told above, with the fix.
+            const media::Inspection seen = media::inspectFile(qcp, *profile);
+            for (const media::Finding& f : seen.findings) {
+                findings.append(f.code);
+                if (f.severity == media::Severity::Refuse && f.code != QLatin1String("too-large"))
+                    printError(qcp, f.what + QStringLiteral(" (") + f.fix + QLatin1Char(')'));
+            }
             if (parser.isSet(verbose))
                 printError(in, QStringLiteral("%1 s, %2 bytes%3")
                                    .arg(r.seconds, 0, 'f', 2)
@@ -155,7 +184,7 @@ int convertMain(const QStringList& arguments) {
                                                           : QString()));
         } else {
             ++failed;
-            printError(in, r.reason);
+            printError(in, r.reason + headerReasons(in));
         }
         if (!r.notice.isEmpty())
             printError(qcp, r.notice);
@@ -166,6 +195,7 @@ int convertMain(const QStringList& arguments) {
                 o.insert(QStringLiteral("seconds"), r.seconds);
                 o.insert(QStringLiteral("bytes"), r.bytes);
                 o.insert(QStringLiteral("fits"), note.isEmpty());
+                o.insert(QStringLiteral("findings"), findings);
                 if (!note.isEmpty())
                     o.insert(QStringLiteral("warning"), note);
             } else {

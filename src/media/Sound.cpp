@@ -2,6 +2,7 @@
 
 #include "engine/AudioPaths.h"
 #include "engine/FileOps.h"
+#include "engine/Teardown.h"
 
 #include <QDir>
 #include <QFile>
@@ -369,11 +370,12 @@ public:
             ::kill(pid_, SIGTERM);
             int st = 0;
             ::waitpid(pid_, &st, 0);
+            Teardown::dropChild(pid_);
         }
         if (err_ >= 0)
             ::close(err_);
     }
-    QString start(const QString& program, const QString& argument) {
+    QString start(const QString& program, const QStringList& arguments) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return QString::fromLocal8Bit(std::strerror(errno));
@@ -382,10 +384,14 @@ public:
         posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
         const QByteArray prog = QFile::encodeName(program);
-        const QByteArray arg = QFile::encodeName(argument);
-        char* argv[] = {const_cast<char*>(prog.constData()), const_cast<char*>(arg.constData()),
-                        nullptr};
-        const int r = ::posix_spawn(&pid_, prog.constData(), &fa, nullptr, argv, environ);
+        QList<QByteArray> args{prog};
+        for (const QString& a : arguments)
+            args << QFile::encodeName(a);
+        std::vector<char*> argv;
+        for (QByteArray& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int r = ::posix_spawn(&pid_, prog.constData(), &fa, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&fa);
         ::close(fds[1]);
         err_ = fds[0];
@@ -394,6 +400,7 @@ public:
             pid_ = -1;
             return QString::fromLocal8Bit(std::strerror(r));
         }
+        Teardown::addChild(pid_);
         return {};
     }
     // True when it has ended (status then kept).
@@ -403,6 +410,7 @@ public:
         readErrors();
         int st = 0;
         if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+            Teardown::dropChild(pid_);
             pid_ = -1;
             status_ = st;
             readErrors();
@@ -621,10 +629,27 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
     const QString folder = makeRunFolder(&why);
     if (folder.isEmpty())
         return fail(SoundStage::TempFolder, why);
+    // Removed at the end, or by the signal clean-up should a signal end the process.
     struct Remove {
         QString f;
-        ~Remove() { QDir(f).removeRecursively(); }
+        int parent = -1, self = -1;
+        ~Remove() {
+            if (self >= 0) {
+                Teardown::dropFolder(self);
+                ::close(self);
+            }
+            if (parent >= 0)
+                ::close(parent);
+            QDir(f).removeRecursively();
+        }
     } remove{folder};
+    remove.parent = ::open(QFile::encodeName(QFileInfo(folder).path()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    remove.self = ::open(QFile::encodeName(folder).constData(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (remove.parent >= 0 && remove.self >= 0)
+        Teardown::addFolder(remove.parent, QFile::encodeName(QFileInfo(folder).fileName()),
+                            remove.self);
     const QString fifo = AudioPaths::tempWavIn(folder);
     const QString tempQcp = AudioPaths::tempQcpIn(folder);
     if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
@@ -632,7 +657,10 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
                     QStringLiteral("cannot make a pipe in %1: %2")
                         .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
     Child child;
-    if (QString e = child.start(pvconvPath, fifo); !e.isEmpty())
+    // A pipe has no "beside it": the output is named, and "--" ends the options.
+    if (QString e =
+            child.start(pvconvPath, {QStringLiteral("-o"), tempQcp, QStringLiteral("--"), fifo});
+        !e.isEmpty())
         return fail(SoundStage::Start,
                     QStringLiteral("the converter %1 could not be started: %2").arg(pvconvPath, e));
 
@@ -663,13 +691,21 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
 
     // Writes all of bytes, waiting in short slices so that a cancel or a converter that
     // died is noticed; false with why set otherwise.
+    // A converter that takes nothing for this long has stopped: it is ended.
+    constexpr int kStalledSlices = 300; // of 100 ms
     auto writeAll = [&](const char* p, size_t n) -> bool {
+        int idle = 0;
         while (n > 0) {
             const ssize_t k = ::write(fd, p, n);
             if (k > 0) {
                 p += k;
                 n -= static_cast<size_t>(k);
+                idle = 0;
                 continue;
+            }
+            if (++idle > kStalledSlices) {
+                why = QStringLiteral("the converter stopped reading its input");
+                return false;
             }
             if (k < 0 && errno == EPIPE) {
                 why = QStringLiteral("pipe");
@@ -751,9 +787,11 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
     if (!child.succeeded() || ::lstat(QFile::encodeName(tempQcp).constData(), &st) != 0 ||
         !S_ISREG(st.st_mode))
         return fail(SoundStage::Converter, child.reason());
-    if (const FileResult r = FileOps::copyFile(tempQcp, target, FileOps::SourceLink::Refuse); !r)
+    const FileResult copied = FileOps::copyFile(tempQcp, target, FileOps::SourceLink::Refuse);
+    if (!copied)
         return fail(SoundStage::Output,
-                    QStringLiteral("cannot write %1: %2").arg(target, r.reason));
+                    QStringLiteral("cannot write %1: %2").arg(target, copied.reason));
+    res.notice = copied.notice;
     res.ok = true;
     res.stage = SoundStage::None;
     res.seconds = static_cast<double>(written) / kRate;

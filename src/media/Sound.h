@@ -35,6 +35,7 @@ struct SoundResult {
     qint64 bytes = 0;    // of the QCP file
     double gainDb = 0;   // applied by normalising
     double loudness = 0; // of the source window in LUFS, when normalising
+    QString notice;      // all went well, but the user should hear of this (a link replaced)
     SoundStage stage = SoundStage::None;
 };
 

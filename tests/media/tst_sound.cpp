@@ -1,6 +1,7 @@
 // Sounds of every kind made in the test (espeak-ng speech, sox music, encoded by
 // ffmpeg) become ringtones through the real pvconv; ffmpeg decodes each result.
 #include "engine/AudioPaths.h"
+#include "media/Inspect.h"
 #include "media/Sound.h"
 
 #include <QDir>
@@ -93,6 +94,7 @@ private Q_SLOTS:
     void badInputsLeaveNothing_data();
     void badInputsLeaveNothing();
     void ringerLimit();
+    void cancelLeavesNothing();
 
 private:
     QString make(const QString& name, const QStringList& ffmpegArgs, const QString& from);
@@ -169,7 +171,15 @@ void TestSound::everyKindBecomesARingtone() {
     const SoundResult r = makeRingtone(source, qcp, SoundOptions{}, pvconv());
     QVERIFY2(r.ok, qPrintable(r.reason));
     QCOMPARE(r.bytes, QFileInfo(qcp).size());
-    QVERIFY(QFile(qcp).open(QIODevice::ReadOnly));
+    // The inspection takes it for what a Sprint phone plays.
+    PhoneProfile phone;
+    phone.id = "test";
+    phone.soundFormats = {"qcp"};
+    phone.maxRingerBytes = 64 * 1024;
+    const Inspection seen = inspectFile(qcp, phone);
+    QCOMPARE(seen.format, QStringLiteral("qcp"));
+    QCOMPARE(seen.codec, QStringLiteral("qcelp13k"));
+    QVERIFY2(seen.works(), qPrintable(seen.summary()));
 
     const Heard h = hear(qcp);
     QVERIFY2(h.complaints.isEmpty(), qPrintable(h.complaints.join('\n')));
@@ -329,6 +339,22 @@ void TestSound::ringerLimit() {
     QVERIFY(ringerSizeProblem(r.bytes, r.seconds, p).isEmpty());
     p.maxRingerBytes = r.bytes / 2;
     QVERIFY(!ringerSizeProblem(r.bytes, r.seconds, p).isEmpty());
+}
+
+void TestSound::cancelLeavesNothing() {
+    // Cancelled before it starts, with and without the measuring pass: nothing written,
+    // no converter left running, the run folder gone.
+    const std::atomic_bool cancel{true};
+    for (bool normalize : {true, false}) {
+        SoundOptions o;
+        o.normalize = normalize;
+        const QString target = dir.filePath("cancelled.qcp");
+        const SoundResult r = makeRingtone(music, target, o, pvconv(), &cancel);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.stage, SoundStage::Cancelled);
+        QVERIFY(!QFileInfo::exists(target));
+        QCOMPARE(leftInTemp(), QStringList());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSound)
