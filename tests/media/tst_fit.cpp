@@ -493,8 +493,8 @@ private Q_SLOTS:
         tool(kConvert, {in("camera.jpg"), "-interlace", "Plane", in("camera-progressive.jpg")});
         r = fit(in("camera-progressive.jpg"), out("cp.png"), phone, "png", FitMode::Fit);
         QVERIFY2(r.ok, qPrintable(r.reason));
-        tool(kConvert, {"-size", "6000x4500", "gradient:red-blue", "-interlace", "Plane", "-quality", "60",
-                        in("huge-progressive.jpg")});
+        tool(kConvert, {"-size", "6000x4500", "gradient:red-blue", "-interlace", "Plane",
+                        "-quality", "60", in("huge-progressive.jpg")});
         r = fit(in("huge-progressive.jpg"), out("hp.png"), phone, "png", FitMode::Fit);
         QVERIFY2(r.reason.startsWith("a progressive JPEG of 6000x4500 must be read whole"),
                  qPrintable(r.reason));
