@@ -680,6 +680,8 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
             return fail(SoundStage::Start, QStringLiteral("the converter did not start reading"));
         ::usleep(2000);
     }
+    // A deeper pipe lets the decoder run ahead in bigger strides: fewer wake-ups of either side.
+    ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
     struct Close {
         int& fd;
         ~Close() {
