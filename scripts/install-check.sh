@@ -87,6 +87,18 @@ sox -n -r 8000 -c 1 -b 16 "$home/web/tone.wav" synth 0.5 sine 440
 chown "$user:$group" "$home/web/tone.wav"
 as_user "$usr/bin/tessavane-cli" convert "$home/web/tone.wav" || fail "tessavane-cli convert failed"
 [ -s "$home/web/tone.qcp" ] || fail "tessavane-cli convert wrote no QCP file"
+# ... loads the media module from its install (never from the build) to fit a picture
+# and to make a ringtone of an MP3.
+[ -n "$(find "$usr/lib" -name tessavane-codecs.so)" ] || fail "no tessavane-codecs.so under lib"
+convert -size 640x480 plasma: "$home/web/photo.jpg"
+ffmpeg -loglevel error -f lavfi -i sine=d=1 "$home/web/beep.mp3"
+mkdir "$home/web/fitted"
+chown -R "$user:$group" "$home/web"
+as_user "$usr/bin/tessavane-cli" fit --out-dir "$home/web/fitted" "$home/web/photo.jpg" ||
+    fail "tessavane-cli fit failed"
+[ -s "$home/web/fitted/photo.png" ] || fail "tessavane-cli fit wrote no picture"
+as_user "$usr/bin/tessavane-cli" convert "$home/web/beep.mp3" || fail "tessavane-cli convert of an MP3 failed"
+[ -s "$home/web/beep.qcp" ] || fail "tessavane-cli convert wrote no QCP file of the MP3"
 # ... reads the phone profiles installed beside it (not the source tree's), and
 # inspects the QCP it made as one that works.
 [ -f "$usr/share/tessavane/phones.json" ] || fail "missing share/tessavane/phones.json"

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tess;
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void batchFromFolderAndStandardInput();
     void jsonLinesForScripts();
     void runsWithoutDisplayOrGuiLibraries();
+    void mediaModuleLoadsOnDemandAndSafely();
     void convertRunsTheConverter();
     void convertTakesAnySound();
     void progressOnATerminalOnly();
@@ -264,8 +266,10 @@ void TestCli::runsWithoutDisplayOrGuiLibraries() {
     QVERIFY(libs.contains("libQt6Core"));
     for (const char* gui : {"libQt6Gui", "libQt6Widgets", "libQt6Multimedia", "libGL"})
         QVERIFY2(!libs.contains(gui), gui);
-    // Debian's FFmpeg (libavutil) brings libX11 and libxcb along for hardware decoding,
-    // never used here; the command itself needs neither.
+    // libvips and FFmpeg (whose libavutil brings libX11 and libxcb along) are loaded
+    // only when media work begins, from the codecs module.
+    for (const char* media : {"libvips", "libavcodec", "libavformat", "libX11"})
+        QVERIFY2(!libs.contains(media), media);
     QProcess readelf;
     readelf.start("readelf", {"-d", TESSAVANE_CLI});
     QVERIFY(readelf.waitForFinished(30000));
@@ -273,6 +277,57 @@ void TestCli::runsWithoutDisplayOrGuiLibraries() {
     QVERIFY(needed.contains("libQt6Core"));
     for (const char* gui : {"libX11", "libxcb"})
         QVERIFY2(!needed.contains(gui), gui);
+}
+
+void TestCli::mediaModuleLoadsOnDemandAndSafely() {
+    // A copy of the program in a folder of its own, with the module where an install has it.
+    QTemporaryDir root;
+    const QString bin = root.path() + "/bin";
+    QVERIFY(QDir().mkpath(bin));
+    const QString program = bin + "/tessavane-cli";
+    QVERIFY(QFile::copy(TESSAVANE_CLI, program));
+    const QString builtModule =
+        QFileInfo(TESSAVANE_CLI).absolutePath() + "/" TESS_BIN_TO_CODECS "/tessavane-codecs.so";
+    const QString moduleDir = QDir::cleanPath(bin + "/" TESS_BIN_TO_CODECS);
+    const QString module = moduleDir + "/tessavane-codecs.so";
+    const QString picture = media + "/photo.png";
+    QProcess convert;
+    convert.start("convert", {"-size", "300x200", "gradient:red-blue", picture});
+    QVERIFY(convert.waitForFinished(30000));
+    QCOMPARE(convert.exitCode(), 0);
+    auto fit = [&] {
+        QProcess p;
+        p.start(program, {"fit", "--out-dir", web, picture});
+        p.waitForFinished(60000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+    };
+    // Without the module: descriptors still work, media work says what is missing.
+    QProcess version;
+    version.start(program, {"--version"});
+    QVERIFY(version.waitForFinished(30000));
+    QCOMPARE(version.exitCode(), 0);
+    auto [status, err] = fit();
+    QCOMPARE(status, 1);
+    QVERIFY2(err.contains("the media libraries could not be loaded (" + module), qPrintable(err));
+
+    QVERIFY(QDir().mkpath(moduleDir));
+    QVERIFY(QFile::copy(builtModule, module));
+    std::tie(status, err) = fit();
+    QVERIFY2(status == 0, qPrintable(err));
+    QVERIFY(QFile::exists(web + "/photo.png"));
+
+    // Code another user could have changed is not run.
+    QVERIFY(QFile::remove(web + "/photo.png"));
+    QVERIFY(::chmod(QFile::encodeName(module).constData(), 0666) == 0);
+    std::tie(status, err) = fit();
+    QCOMPARE(status, 1);
+    QVERIFY2(err.contains(module + ": writable by other users"), qPrintable(err));
+    QVERIFY(::chmod(QFile::encodeName(module).constData(), 0644) == 0);
+    QVERIFY(::chmod(QFile::encodeName(moduleDir).constData(), 0777) == 0);
+    std::tie(status, err) = fit();
+    QCOMPARE(status, 1);
+    QVERIFY2(err.contains(moduleDir + ": writable by other users"), qPrintable(err));
+    QVERIFY(!QFile::exists(web + "/photo.png"));
 }
 
 namespace {

@@ -44,6 +44,9 @@ std::vector<long long>& children() {
     return c;
 }
 
+// The program's registrations, when this copy lives in a loaded library.
+const Registrations* g_forward = nullptr;
+
 #ifndef _WIN32
 int g_pipe[2] = {-1, -1};
 
@@ -100,6 +103,8 @@ void watch() {
 } // namespace
 
 int createFileAt(int dir, const QByteArray& name, int flags, unsigned mode) {
+    if (g_forward)
+        return g_forward->createFileAt(dir, name, flags, mode);
 #ifndef _WIN32
     const std::lock_guard<std::mutex> hold(lock());
     const int fd = ::openat(dir, name.constData(), flags, static_cast<mode_t>(mode));
@@ -113,17 +118,23 @@ int createFileAt(int dir, const QByteArray& name, int flags, unsigned mode) {
 }
 
 void dropFile(int dir, const QByteArray& name) {
+    if (g_forward)
+        return g_forward->dropFile(dir, name);
     const std::lock_guard<std::mutex> hold(lock());
     auto& e = entries();
     e.erase(std::remove(e.begin(), e.end(), Entry{dir, name, -1}), e.end());
 }
 
 void addFolder(int parent, const QByteArray& name, int self) {
+    if (g_forward)
+        return g_forward->addFolder(parent, name, self);
     const std::lock_guard<std::mutex> hold(lock());
     entries().push_back(Entry{parent, name, self});
 }
 
 void dropFolder(int self) {
+    if (g_forward)
+        return g_forward->dropFolder(self);
     const std::lock_guard<std::mutex> hold(lock());
     auto& e = entries();
     e.erase(std::remove_if(e.begin(), e.end(), [&](const Entry& x) { return x.self == self; }),
@@ -131,6 +142,8 @@ void dropFolder(int self) {
 }
 
 long long startChild(const std::function<long long()>& start) {
+    if (g_forward)
+        return g_forward->startChild(start);
     const std::lock_guard<std::mutex> hold(lock());
     const long long pid = start();
     if (pid > 0)
@@ -139,14 +152,30 @@ long long startChild(const std::function<long long()>& start) {
 }
 
 void addChild(long long pid) {
+    if (g_forward)
+        return g_forward->addChild(pid);
     const std::lock_guard<std::mutex> hold(lock());
     children().push_back(pid);
 }
 
 void dropChild(long long pid) {
+    if (g_forward)
+        return g_forward->dropChild(pid);
     const std::lock_guard<std::mutex> hold(lock());
     auto& c = children();
     c.erase(std::remove(c.begin(), c.end(), pid), c.end());
+}
+
+const Registrations& program() {
+    static const Registrations own{createFileAt, dropFile, addFolder, dropFolder,
+                                   startChild,   addChild, dropChild};
+    return own;
+}
+
+void registerWith(const Registrations& programs) {
+    // The program's own copy never forwards to itself.
+    if (&programs != &program())
+        g_forward = &programs;
 }
 
 void installSignalHandlers() {

@@ -39,4 +39,19 @@ int removeTree(int dir, const char* name);
 // Everything in the open folder fd, the same way; the folder itself stays.
 int removeContents(int fd);
 
+// A library the program loads at run time links its own copy of this code. Handing
+// that copy the program's registrations (program()) makes every file, folder and child
+// it registers known to the program's one signal handler. Set once, before any use.
+struct Registrations {
+    int (*createFileAt)(int dir, const QByteArray& name, int flags, unsigned mode);
+    void (*dropFile)(int dir, const QByteArray& name);
+    void (*addFolder)(int parent, const QByteArray& name, int self);
+    void (*dropFolder)(int self);
+    long long (*startChild)(const std::function<long long()>& start);
+    void (*addChild)(long long pid);
+    void (*dropChild)(long long pid);
+};
+const Registrations& program();
+void registerWith(const Registrations& program);
+
 } // namespace tess::Teardown

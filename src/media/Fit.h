@@ -55,6 +55,11 @@ FitResult fitPicture(const QString& source, const QString& target, const PhonePr
 // cannot start (then every fit fails saying so).
 bool mediaInit();
 
+// Threads libvips uses inside one picture (default: one per core). Publish, which fits
+// several pictures at once, sets one, so that --jobs N means N threads in all; 0 goes
+// back to the default.
+void setPictureThreads(int threads);
+
 // "png", "jpeg", "wbmp" -> ".png", ".jpg", ".wbmp"; empty for anything else.
 QString fitExtension(const QString& format);
 

@@ -1,4 +1,4 @@
-#include "media/Fit.h"
+#include "media/codecs/Codecs.h"
 
 #include "engine/FileOps.h"
 #include "media/Wbmp.h"
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vips/vips8>
 
-namespace tess::media {
+namespace tess::media::codec {
 
 namespace {
 
@@ -252,52 +252,6 @@ bool mediaInit() {
     return ok;
 }
 
-QString fitExtension(const QString& format) {
-    if (format == QLatin1String("png"))
-        return QStringLiteral(".png");
-    if (format == QLatin1String("jpeg"))
-        return QStringLiteral(".jpg");
-    if (format == QLatin1String("wbmp"))
-        return QStringLiteral(".wbmp");
-    return {};
-}
-
-std::optional<FitMode> parseFitMode(const QString& text) {
-    if (text == QLatin1String("fit"))
-        return FitMode::Fit;
-    if (text == QLatin1String("fill"))
-        return FitMode::Fill;
-    if (text == QLatin1String("pad"))
-        return FitMode::Pad;
-    return std::nullopt;
-}
-
-std::optional<uint> parseColour(const QString& text) {
-    static const QHash<QString, uint> names{
-        {QStringLiteral("white"), 0xffffff},   {QStringLiteral("black"), 0x000000},
-        {QStringLiteral("grey"), 0x808080},    {QStringLiteral("gray"), 0x808080},
-        {QStringLiteral("silver"), 0xc0c0c0},  {QStringLiteral("red"), 0xff0000},
-        {QStringLiteral("maroon"), 0x800000},  {QStringLiteral("green"), 0x008000},
-        {QStringLiteral("lime"), 0x00ff00},    {QStringLiteral("blue"), 0x0000ff},
-        {QStringLiteral("navy"), 0x000080},    {QStringLiteral("yellow"), 0xffff00},
-        {QStringLiteral("olive"), 0x808000},   {QStringLiteral("aqua"), 0x00ffff},
-        {QStringLiteral("cyan"), 0x00ffff},    {QStringLiteral("teal"), 0x008080},
-        {QStringLiteral("fuchsia"), 0xff00ff}, {QStringLiteral("magenta"), 0xff00ff},
-        {QStringLiteral("purple"), 0x800080},  {QStringLiteral("orange"), 0xffa500}};
-    const QString t = text.trimmed().toLower();
-    if (const auto it = names.constFind(t); it != names.constEnd())
-        return *it;
-    QString hex = t.startsWith(QLatin1Char('#')) ? t.mid(1) : t;
-    if (hex.size() != 3 && hex.size() != 6)
-        return std::nullopt;
-    for (const QChar c : hex)
-        if (!c.isDigit() && (c < QLatin1Char('a') || c > QLatin1Char('f')))
-            return std::nullopt;
-    if (hex.size() == 3)
-        hex = QString(hex[0]) + hex[0] + hex[1] + hex[1] + hex[2] + hex[2];
-    return hex.toUInt(nullptr, 16);
-}
-
 ScaledPicture scalePicture(const QString& source, const PhoneProfile& phone,
                            const FitOptions& options) {
     ScaledPicture out;
@@ -497,7 +451,7 @@ FitResult fitPicture(const QString& source, const QString& target, const PhonePr
         result.reason = QStringLiteral("the fitted picture would replace its own source");
         return result;
     }
-    const ScaledPicture scaled = scalePicture(source, phone, options);
+    const ScaledPicture scaled = codec::scalePicture(source, phone, options);
     if (!scaled.ok) {
         result.reason = scaled.reason;
         return result;
@@ -595,4 +549,4 @@ FitResult fitPicture(const QString& source, const QString& target, const PhonePr
     return result;
 }
 
-} // namespace tess::media
+} // namespace tess::media::codec

@@ -1,4 +1,4 @@
-#include "media/Sound.h"
+#include "media/codecs/Codecs.h"
 
 #include "engine/AudioPaths.h"
 #include "engine/FileOps.h"
@@ -37,7 +37,7 @@ extern "C" {
 extern char** environ;
 #endif
 
-namespace tess::media {
+namespace tess::media::codec {
 
 namespace {
 
@@ -578,21 +578,6 @@ DecodedSound decodeTo8kMono(const QString& path, double maxSeconds) {
     return r;
 }
 
-QString ringerSizeProblem(qint64 bytes, double seconds, const PhoneProfile& phone) {
-    if (phone.maxRingerBytes <= 0 || bytes <= phone.maxRingerBytes || seconds <= 0)
-        return {};
-    const qint64 over = bytes - phone.maxRingerBytes;
-    // The size grows with the length: this many seconds fit, with a little room.
-    const double fits = std::floor(seconds * phone.maxRingerBytes / bytes * 0.97);
-    return QStringLiteral("%1 bytes, %2 bytes over the %3-byte ringer limit of %4; try "
-                          "--max-seconds %5")
-        .arg(bytes)
-        .arg(over)
-        .arg(phone.maxRingerBytes)
-        .arg(phone.name().isEmpty() ? phone.id : phone.name())
-        .arg(std::max(1.0, fits));
-}
-
 SoundResult makeRingtone(const QString& source, const QString& target, const SoundOptions& options,
                          const QString& pvconvPath, const std::atomic_bool* cancel) {
     SoundResult res;
@@ -802,4 +787,4 @@ SoundResult makeRingtone(const QString& source, const QString& target, const Sou
 #endif
 }
 
-} // namespace tess::media
+} // namespace tess::media::codec
