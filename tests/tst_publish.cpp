@@ -72,6 +72,7 @@ private Q_SLOTS:
     void rerunsChangeOnlyWhatChanged();
     void killedRunLeavesTheOldSite();
     void usageAndHostileManifest();
+    void quickRerunNoticesEveryChange();
 
 private:
     Run publish(const QStringList& extra = {}) {
@@ -363,6 +364,111 @@ void TestPublish::usageAndHostileManifest() {
                            home.path());
     QCOMPARE(bad.status, 1);
     QVERIFY(bad.err.contains(".tessavane-publish.json: not a publish manifest"));
+}
+
+namespace {
+
+struct Published {
+    tess::media::Plan plan;
+    tess::media::WriteResult written;
+    int failed = 0;
+};
+
+Published publishWith(const tess::media::PublishOptions& o, const tess::media::MediaSteps& steps) {
+    Published p;
+    p.plan = tess::media::planPublish(o, steps);
+    tess::media::RunResult run = tess::media::runPublish(p.plan, steps, nullptr, nullptr);
+    p.failed = run.failed;
+    p.written = tess::media::writePublish(p.plan, run);
+    return p;
+}
+
+} // namespace
+
+void TestPublish::quickRerunNoticesEveryChange() {
+    using namespace tess::media;
+    QTemporaryDir dir;
+    const QString songs = dir.path() + "/src";
+    const QByteArray tune("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xff\x2f\0", 26);
+    for (int i = 0; i < 12; ++i)
+        put(songs + QString("/f%1/t%2.mid").arg(i % 3).arg(i), tune);
+    put(songs + "/notes.txt", "words\n");
+    PublishOptions o;
+    o.source = songs;
+    o.webDir = dir.path() + "/web";
+    o.baseUrl = "http://h/p/";
+    o.phone = builtInDefault();
+    o.quickWhenUnchanged = true;
+    MediaSteps steps; // copies only: no conversion needed here
+    const Published first = publishWith(o, steps);
+    QVERIFY2(first.written.ok, qPrintable(first.written.problems.join('\n')));
+    const QString manifest = o.webDir + "/.tessavane-publish.json";
+    const QByteArray manifestBytes = slurp(manifest);
+    // Every source is hashed, in the workers as well.
+    const QJsonObject items = QJsonDocument::fromJson(manifestBytes)["items"].toObject();
+    QCOMPARE(items.size(), 12);
+    for (auto it = items.begin(); it != items.end(); ++it)
+        QCOMPARE(it.value().toObject()["sha256"].toString(),
+                 QString(QCryptographicHash::hash(tune, QCryptographicHash::Sha256).toHex()));
+
+    auto plan = [&] { return planPublish(o, steps); };
+    Plan again = plan();
+    QVERIFY(again.unchanged);
+    QCOMPARE(again.kept(), 12);
+    QCOMPARE(again.items.size(), 1);
+    QCOMPARE(again.items[0].source, QString("notes.txt"));
+    QCOMPARE(again.items[0].reason, first.plan.items.last().reason);
+    QVERIFY(!again.changes());
+    const Snapshot site = snapshot(o.webDir);
+    QVERIFY(publishWith(o, steps).written.ok);
+    QCOMPARE(snapshot(o.webDir), site);
+
+    // A file of the user's in WEBDIR: read in full once, and quick again after that.
+    put(o.webDir + "/mine.html", "mine");
+    again = plan();
+    QVERIFY(!again.unchanged);
+    QVERIFY(!again.changes());
+    QVERIFY(publishWith(o, steps).written.ok);
+    QCOMPARE(slurp(manifest), manifestBytes);
+    QVERIFY(plan().unchanged);
+    QCOMPARE(slurp(o.webDir + "/mine.html"), QByteArray("mine"));
+
+    // An output gone, a mode changed, an option changed: each is seen.
+    QVERIFY(QFile::remove(o.webDir + "/t3.gcd"));
+    again = plan();
+    QVERIFY(!again.unchanged);
+    QCOMPARE(again.toMake(), 1);
+    QVERIFY(publishWith(o, steps).written.ok);
+    QVERIFY(plan().unchanged);
+    const QString t5 = songs + "/f2/t5.mid";
+    QVERIFY(::chmod(QFile::encodeName(t5).constData(), 0600) == 0);
+    QVERIFY(!plan().unchanged);
+    QVERIFY(publishWith(o, steps).written.ok);
+    QVERIFY(plan().unchanged);
+    o.vendor = "Other Tones";
+    again = plan();
+    QVERIFY(!again.unchanged);
+    QCOMPARE(again.toMake(), 12);
+    QVERIFY(publishWith(o, steps).written.ok);
+    QVERIFY(plan().unchanged);
+
+    // A manifest whose state was edited is read in full.
+    QByteArray edited = slurp(manifest);
+    const int at = edited.indexOf("\"state\":\"") + 9;
+    edited[at] = edited[at] == 'a' ? 'b' : 'a';
+    put(manifest, edited);
+    QVERIFY(!plan().unchanged);
+
+    // A run with a failed item leaves no state: the next one looks at everything.
+    put(songs + "/voice.wav", "RIFF\x24\0\0\0WAVEfmt ");
+    steps.looksLikeSound = [](const QString& path) { return path.endsWith(".wav"); };
+    const Published failing = publishWith(o, steps);
+    QCOMPARE(failing.failed, 1);
+    QVERIFY(!plan().unchanged);
+    QVERIFY(QFile::remove(songs + "/voice.wav"));
+    QVERIFY(publishWith(o, steps).written.ok);
+    QVERIFY(plan().unchanged);
+    QCOMPARE(plan().kept(), 12);
 }
 
 QTEST_GUILESS_MAIN(TestPublish)

@@ -232,6 +232,9 @@ int publishMain(const QStringList& arguments) {
     if (!profile)
         return exitCode;
     options.phone = *profile;
+    // No rows of unchanged items are printed: an unchanged site is seen from its manifest's
+    // first bytes.
+    options.quickWhenUnchanged = true;
     const bool asJson = parser.isSet(json);
 
     const media::MediaSteps steps = media::defaultMediaSteps(AudioPaths::converterPath());
@@ -277,9 +280,7 @@ int publishMain(const QStringList& arguments) {
     if (run.cancelled)
         return kFailed;
     const int made = plan.toMake() - run.failed;
-    const int kept = int(std::count_if(plan.items.begin(), plan.items.end(), [](const auto& i) {
-        return i.action == media::Action::Keep;
-    }));
+    const int kept = plan.kept();
     int failedChecks = 0;
     if (parser.isSet(check) && written.ok)
         failedChecks = checkSite(plan.options.webDir, QUrl(plan.options.baseUrl), asJson);

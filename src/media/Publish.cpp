@@ -1,5 +1,6 @@
 #include "media/Publish.h"
 
+#include "engine/AppInfo.h"
 #include "engine/ContentTypes.h"
 #include "engine/Descriptor.h"
 #include "engine/FileOps.h"
@@ -127,6 +128,10 @@ struct Entry {
     QString rel;
     qint64 size = 0;
     qint64 mtimeMs = 0;
+    // Nanoseconds: what the quick check compares. ctime moves with every change to the
+    // file, a chmod included, which mtime does not see.
+    qint64 mtimeNs = 0;
+    qint64 ctimeNs = 0;
     QString skip; // why it is not looked at
 };
 
@@ -184,6 +189,8 @@ void walk(int dirFd, const QString& root, const QString& rel, const QString& ski
         } else if (S_ISREG(st.st_mode)) {
             e.size = qint64(st.st_size);
             e.mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+            e.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            e.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
             out->append(e);
         } else {
             e.skip = QStringLiteral("not a regular file");
@@ -193,17 +200,87 @@ void walk(int dirFd, const QString& root, const QString& rel, const QString& ski
     ::closedir(dir);
 }
 
-// The names of what is in a folder besides folders, without looking at each file.
-QSet<QString> namesIn(const QString& folder) {
-    QSet<QString> names;
+// The names of what is in a folder besides folders, without looking at each file;
+// sorted, the manifest's own name left out.
+std::vector<QByteArray> rawNamesIn(const QString& folder) {
+    std::vector<QByteArray> names;
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
         return names;
     while (const dirent* d = ::readdir(dir))
-        if (d->d_type != DT_DIR)
-            names.insert(QFile::decodeName(d->d_name));
+        if (d->d_type != DT_DIR && std::strcmp(d->d_name, kManifestName) != 0)
+            names.emplace_back(d->d_name);
     ::closedir(dir);
+    std::sort(names.begin(), names.end());
     return names;
+}
+
+QSet<QString> namesIn(const std::vector<QByteArray>& raw) {
+    QSet<QString> names;
+    names.reserve(qsizetype(raw.size()));
+    for (const QByteArray& n : raw)
+        names.insert(QFile::decodeName(n));
+    return names;
+}
+
+void addNumber(QCryptographicHash& h, qint64 n) {
+    h.addData(QByteArrayView(reinterpret_cast<const char*>(&n), sizeof n));
+}
+
+// Everything a plan is made from besides the manifest: this program, the options, and
+// every source's name, size and times, and what lies in WEBDIR.
+QByteArray sourceStateOf(const QString& optionsDigest, const QList<Entry>& entries) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(AppInfo::versionText().toUtf8());
+    h.addData(optionsDigest.toLatin1());
+    for (const Entry& e : entries) {
+        h.addData(e.rel.toUtf8());
+        h.addData(QByteArrayView("\0", 1));
+        addNumber(h, e.size);
+        addNumber(h, e.mtimeNs);
+        addNumber(h, e.ctimeNs);
+        h.addData(e.skip.toUtf8());
+        h.addData(QByteArrayView("\0", 1));
+    }
+    return h.result();
+}
+
+// Whether WEBDIR's list of names is as the last run left it: renaming the manifest in
+// was the last change to the folder, and it set the folder's times and the manifest's
+// change time to the same instant. Any name added, removed or renamed since moves the
+// folder's times past it. Where a file system keeps other times, this never holds and
+// every run reads the whole manifest.
+bool lastChangeWasManifest(const struct stat& folder, const struct stat& manifest) {
+    auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return same(folder.st_mtim, folder.st_ctim) && same(folder.st_mtim, manifest.st_ctim);
+}
+
+// The manifest begins with {"state":…,"summary":…, written so by writeManifest: read
+// from its first bytes alone, an unchanged site needs no parse of its items.
+constexpr char kItemsKey[] = ",\"items\":";
+constexpr qint64 kMaxHeadBytes = 1024 * 1024;
+
+QJsonObject manifestHead(const QString& path) {
+    const Head head = readHead(path, kMaxHeadBytes);
+    if (!head.ok)
+        return {};
+    const int end = head.bytes.indexOf(kItemsKey);
+    if (end < 0 || !head.bytes.startsWith("{\"state\":"))
+        return {};
+    const QJsonDocument doc = QJsonDocument::fromJson(head.bytes.left(end) + '}');
+    return doc.object();
+}
+
+// head's keys go first, then the rest of body's.
+QByteArray manifestBytes(const QJsonObject& head, QJsonObject body) {
+    for (auto it = head.begin(); it != head.end(); ++it)
+        body.remove(it.key());
+    QByteArray first = QJsonDocument(head).toJson(QJsonDocument::Compact);
+    const QByteArray rest = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    first.chop(1);
+    return first + ',' + rest.mid(1);
 }
 
 QString extensionFor(const QString& outFormat) {
@@ -529,12 +606,20 @@ Sniffed sniffBytes(const QByteArray& b) {
     return s;
 }
 
+int Plan::kept() const {
+    return keptUnread + int(std::count_if(items.begin(), items.end(), [](const PlanItem& i) {
+               return i.action == Action::Keep;
+           }));
+}
+
 int Plan::toMake() const {
     return int(std::count_if(items.begin(), items.end(),
                              [](const PlanItem& i) { return i.action == Action::Make; }));
 }
 
 bool Plan::changes() const {
+    if (unchanged)
+        return false;
     if (!hadManifest || toMake() > 0 || !removeFiles.isEmpty())
         return true;
     QJsonObject opts = optionsJson(options);
@@ -574,17 +659,61 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     const QJsonObject opts = optionsJson(o);
     plan.optionsDigest = digestOf(opts);
 
+    QList<Entry> entries;
+    const int top =
+        ::open(QFile::encodeName(o.source).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) {
+        plan.problem =
+            o.source + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return plan;
+    }
+    walk(top, o.source, QString(), o.webDir, 0, &entries);
+
     const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
+    plan.sourceState = sourceStateOf(plan.optionsDigest, entries).toHex();
+    const QByteArray& state = plan.sourceState;
+    struct stat manifestStat {};
+    struct stat folderStat {};
+    const bool quick = o.quickWhenUnchanged &&
+                       ::lstat(QFile::encodeName(manifestPath).constData(), &manifestStat) == 0 &&
+                       S_ISREG(manifestStat.st_mode) &&
+                       ::lstat(QFile::encodeName(o.webDir).constData(), &folderStat) == 0 &&
+                       S_ISDIR(folderStat.st_mode) &&
+                       lastChangeWasManifest(folderStat, manifestStat);
+    if (quick) {
+        const QJsonObject head = manifestHead(manifestPath);
+        const QJsonObject summary = head.value(QStringLiteral("summary")).toObject();
+        if (head.value(QStringLiteral("state")).toString().toLatin1() == state &&
+            summary.contains(QStringLiteral("kept"))) {
+            plan.unchanged = true;
+            plan.hadManifest = true;
+            plan.oldState = state;
+            plan.keptUnread = summary.value(QStringLiteral("kept")).toInt();
+            for (const QJsonValue& v : summary.value(QStringLiteral("skipped")).toArray()) {
+                PlanItem item;
+                item.source = v.toArray().at(0).toString();
+                item.reason = v.toArray().at(1).toString();
+                item.kind = QStringLiteral("skip");
+                plan.items.append(item);
+            }
+            return plan;
+        }
+    }
+
+    // The walk's own order is stable (names sorted in each folder); the plan's is by path.
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.rel < b.rel; });
     QString reason;
     if (!readManifest(manifestPath, &plan.oldManifest, &reason)) {
         plan.problem = manifestPath + QStringLiteral(": ") + reason;
         return plan;
     }
     plan.hadManifest = !plan.oldManifest.isEmpty();
+    plan.oldState = plan.oldManifest.value(QStringLiteral("state")).toString().toLatin1();
     const QJsonObject oldItems = plan.oldManifest.value(QStringLiteral("items")).toObject();
 
     // What lies in WEBDIR, and which of it is ours.
-    const QSet<QString> present = namesIn(o.webDir);
+    const QSet<QString> present = namesIn(rawNamesIn(o.webDir));
     // Made only when a new name is looked for: an unchanged site never needs it.
     std::optional<QSet<QString>> ours;
     auto foreign = [&](const QString& file) {
@@ -598,18 +727,6 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
         }
         return !ours->contains(file);
     };
-
-    QList<Entry> entries;
-    const int top =
-        ::open(QFile::encodeName(o.source).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (top < 0) {
-        plan.problem =
-            o.source + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
-        return plan;
-    }
-    walk(top, o.source, QString(), o.webDir, 0, &entries);
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.rel < b.rel; });
 
     QSet<QString> stems; // taken in this run
     QList<int> unnamed;
@@ -666,9 +783,12 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
             plan.items.append(item);
             continue;
         }
+        // Only a source whose outputs could stand is hashed here; new ones are hashed
+        // by the worker that converts them, on its own thread.
         QString error;
-        item.hash = hexHash(path, &error);
-        if (item.hash.isEmpty()) {
+        if (oldUsable && outputsThere)
+            item.hash = hexHash(path, &error);
+        if (oldUsable && outputsThere && item.hash.isEmpty()) {
             item.kind = QStringLiteral("skip");
             item.reason = error;
             plan.items.append(item);
@@ -832,6 +952,13 @@ RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress*
         const PlanItem& item = plan.items[index];
         const QString source = plan.options.source + QLatin1Char('/') + item.source;
         const QString target = workDir + QLatin1Char('/') + item.mediaFile;
+        QString hash = item.hash;
+        if (hash.isEmpty()) {
+            QString error;
+            hash = hexHash(source, &error);
+            if (hash.isEmpty())
+                return ItemResult{false, error, 0, {}};
+        }
         StepResult step;
         if (item.how == QLatin1String("copy")) {
             const FileResult copied =
@@ -846,11 +973,11 @@ RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress*
                        ? steps.ringtone(source, target, cancel)
                        : StepResult{false, QStringLiteral("this build cannot convert sounds")};
         }
-        ItemResult r{step.ok, step.reason, 0};
+        ItemResult r{step.ok, step.reason, 0, hash};
         if (r.ok) {
             const FileStamp s = stampOf(target);
             if (!s.exists) {
-                r = {false, QStringLiteral("the step wrote no file"), 0};
+                r = {false, QStringLiteral("the step wrote no file"), 0, hash};
             } else {
                 r.bytes = s.size;
                 const bool ringer = item.outFormat == QLatin1String("qcp") ||
@@ -863,7 +990,7 @@ RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress*
                          QStringLiteral("%1 bytes, more than the phone takes (%2)")
                              .arg(s.size)
                              .arg(cap),
-                         s.size};
+                         s.size, hash};
             }
         }
         return r;
@@ -892,18 +1019,55 @@ RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress*
     int jobs = plan.options.jobs > 0 ? plan.options.jobs
                                      : int(std::max(1u, std::thread::hardware_concurrency()));
     jobs = std::min(jobs, int(work.size()));
+    // Items run side by side, each on one thread: --jobs N is N threads in all.
+    if (steps.threadsPerStep)
+        steps.threadsPerStep(1);
     std::vector<std::thread> threads;
     for (int t = 1; t < jobs; ++t)
         threads.emplace_back(worker);
     worker();
     for (std::thread& t : threads)
         t.join();
+    if (steps.threadsPerStep)
+        steps.threadsPerStep(0);
     run.cancelled = cancel && cancel->load();
     for (int index : work)
         if (!run.results[index].ok)
             ++run.failed;
     return run;
 }
+
+namespace {
+
+// The manifest, last. After a clean run it begins with the state of SRC and WEBDIR as
+// this run leaves them and what the command line reports of an unchanged site, so
+// that the next run can see that nothing changed from the first bytes alone.
+void saveManifest(const Plan& plan, const QJsonObject& items, bool clean, bool always,
+                  WriteResult* w) {
+    const PublishOptions& o = plan.options;
+    QJsonArray skipped;
+    for (const PlanItem& i : plan.items)
+        if (i.action == Action::Skip)
+            skipped.append(QJsonArray{i.source, i.reason});
+    const QJsonObject head{
+        {QStringLiteral("state"), clean ? QString::fromLatin1(plan.sourceState) : QString()},
+        {QStringLiteral("summary"), QJsonObject{{QStringLiteral("kept"), int(items.size())},
+                                                {QStringLiteral("skipped"), skipped}}}};
+    const QJsonObject body{{QStringLiteral("tool"), QStringLiteral("tessavane")},
+                           {QStringLiteral("manifest"), 1},
+                           {QStringLiteral("options"), optionsJson(o)},
+                           {QStringLiteral("items"), items}};
+    const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
+    // Put in by rename even when the bytes are the same when asked: its rename is what
+    // marks the folder as the run left it.
+    const QByteArray bytes = manifestBytes(head, body);
+    const FileResult saved =
+        always ? FileOps::replaceFile(manifestPath, bytes) : writeIfChanged(manifestPath, bytes);
+    if (!saved)
+        w->problems << manifestPath + QStringLiteral(": ") + saved.reason;
+}
+
+} // namespace
 
 WriteResult writePublish(Plan& plan, RunResult& run) {
     WriteResult w;
@@ -919,7 +1083,22 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
         return w;
     }
     if (!plan.changes() && run.failed == 0) {
-        w.ok = true;
+        // Nothing to do; but WEBDIR was changed by hand since (a file of the user's put
+        // there) or the manifest lacks the state: put in again, it marks the folder, so
+        // that the next run is quick.
+        struct stat folder {};
+        struct stat manifest {};
+        const bool marked =
+            ::lstat(QFile::encodeName(o.webDir).constData(), &folder) == 0 &&
+            ::lstat(QFile::encodeName(o.webDir + QLatin1Char('/') + QLatin1String(kManifestName))
+                        .constData(),
+                    &manifest) == 0 &&
+            lastChangeWasManifest(folder, manifest);
+        if (!plan.unchanged && plan.hadManifest && o.quickWhenUnchanged &&
+            (plan.oldState != plan.sourceState || !marked))
+            saveManifest(plan, plan.oldManifest.value(QStringLiteral("items")).toObject(), true,
+                         true, &w);
+        w.ok = w.problems.isEmpty();
         return w;
     }
     if (!QDir().mkpath(o.webDir)) {
@@ -943,7 +1122,7 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
         QJsonObject entry{
             {QStringLiteral("size"), double(item.size)},
             {QStringLiteral("mtime"), double(item.mtimeMs)},
-            {QStringLiteral("sha256"), item.hash},
+            {QStringLiteral("sha256"), item.hash.isEmpty() ? run.results[i].hash : item.hash},
             {QStringLiteral("options"), plan.optionsDigest},
             {QStringLiteral("profile"), o.phone.id},
             {QStringLiteral("format"), item.format},
@@ -967,15 +1146,6 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
                 items.insert(item.source, oldItems.value(item.source));
             continue;
         }
-        const QString media = o.webDir + QLatin1Char('/') + item.mediaFile;
-        if (std::rename(QFile::encodeName(workDir + QLatin1Char('/') + item.mediaFile).constData(),
-                        QFile::encodeName(media).constData()) != 0) {
-            run.results[i] = {false, QString::fromLocal8Bit(std::strerror(errno)), 0};
-            w.problems << media + QStringLiteral(": ") + run.results[i].reason;
-            if (oldItems.contains(item.source))
-                items.insert(item.source, oldItems.value(item.source));
-            continue;
-        }
         const int row = contentTypeForPath(item.mediaFile);
         const DescriptorFields fields{row >= 0 ? QLatin1String(contentTypes()[row].mime)
                                                : QString(),
@@ -984,11 +1154,31 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
                                       o.vendor,
                                       o.baseUrl + item.mediaFile,
                                       QString::number(r.bytes)};
+        // The descriptor is made beside the media in the work folder, so that the two go
+        // in by two renames back to back: no file is written between them.
         const QString gcd = o.webDir + QLatin1Char('/') + item.descriptorFile;
-        const FileResult written = writeDescriptor(gcd, fields, o.blankLine);
-        if (!written) {
-            run.results[i] = {false, written.reason, r.bytes};
-            w.problems << gcd + QStringLiteral(": ") + written.reason;
+        const QString gcdWork = workDir + QLatin1Char('/') + item.descriptorFile;
+        const FileResult made = writeDescriptor(gcdWork, fields, o.blankLine);
+        if (!made) {
+            run.results[i] = {false, made.reason, r.bytes, r.hash};
+            w.problems << gcd + QStringLiteral(": ") + made.reason;
+            if (oldItems.contains(item.source))
+                items.insert(item.source, oldItems.value(item.source));
+            continue;
+        }
+        const QString media = o.webDir + QLatin1Char('/') + item.mediaFile;
+        if (std::rename(QFile::encodeName(workDir + QLatin1Char('/') + item.mediaFile).constData(),
+                        QFile::encodeName(media).constData()) != 0) {
+            run.results[i] = {false, QString::fromLocal8Bit(std::strerror(errno)), 0, r.hash};
+            w.problems << media + QStringLiteral(": ") + run.results[i].reason;
+            if (oldItems.contains(item.source))
+                items.insert(item.source, oldItems.value(item.source));
+            continue;
+        }
+        if (std::rename(QFile::encodeName(gcdWork).constData(),
+                        QFile::encodeName(gcd).constData()) != 0) {
+            run.results[i] = {false, QString::fromLocal8Bit(std::strerror(errno)), r.bytes, r.hash};
+            w.problems << gcd + QStringLiteral(": ") + run.results[i].reason;
         }
         ++w.written;
         entry.insert(QStringLiteral("outputs"),
@@ -1046,15 +1236,8 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
             w.problems << path + QStringLiteral(": ") + r.reason;
     }
 
-    QJsonObject manifest{{QStringLiteral("tool"), QStringLiteral("tessavane")},
-                         {QStringLiteral("manifest"), 1},
-                         {QStringLiteral("options"), optionsJson(o)},
-                         {QStringLiteral("items"), items}};
-    const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
-    const FileResult saved =
-        writeIfChanged(manifestPath, QJsonDocument(manifest).toJson(QJsonDocument::Compact));
-    if (!saved)
-        w.problems << manifestPath + QStringLiteral(": ") + saved.reason;
+    const bool clean = w.problems.isEmpty() && run.failed == 0;
+    saveManifest(plan, items, clean, false, &w);
     w.ok = w.problems.isEmpty();
     return w;
 }

@@ -70,6 +70,8 @@ struct MediaSteps {
         fitPicture;
     // Findings for a source file ("refuse: …", "may: …", "hint: …").
     std::function<QStringList(const QString& path, const PhoneProfile& phone)> inspect;
+    // Threads one step may use inside itself (0: as many as it likes).
+    std::function<void(int threads)> threadsPerStep;
 };
 // The steps of this build: the sound, picture and inspection code of tess_media.
 MediaSteps defaultMediaSteps(const QString& pvconvPath);
@@ -84,6 +86,11 @@ struct PublishOptions {
     bool blankLine = false;
     QString title; // of the pages
     int jobs = 0;  // threads; 0: one per core
+    // When SRC and WEBDIR look exactly as the last clean run left them (every name,
+    // size and time), the plan says so without reading the manifest's items: it then
+    // holds only the skipped items, and kept() counts the rest. For callers that need
+    // no rows of unchanged items (the command line).
+    bool quickWhenUnchanged = false;
 };
 
 enum class Action { Make, Keep, Skip };
@@ -117,7 +124,14 @@ struct Plan {
     bool hadManifest = false;
     bool touched = false; // a source's time moved, its bytes did not
     QString problem;      // when set, nothing may run: "<path>: <reason>"
+    // The state of SRC and WEBDIR the manifest is checked against (see
+    // quickWhenUnchanged); unchanged: it matched, and the items were not read.
+    QByteArray sourceState;
+    QByteArray oldState;
+    bool unchanged = false;
+    int keptUnread = 0;
     int toMake() const;
+    int kept() const;
     bool changes() const; // anything to make or remove, or the options changed
 };
 
@@ -133,6 +147,7 @@ struct ItemResult {
     bool ok = false;
     QString reason;
     qint64 bytes = 0; // media bytes written
+    QString hash;     // of the source, when the plan had none
 };
 
 // Told as items start and finish; called from worker threads, one call at a time.

@@ -33,6 +33,7 @@ MediaSteps defaultMediaSteps(const QString& pvconvPath) {
         }
         return lines;
     };
+    steps.threadsPerStep = [](int threads) { setPictureThreads(threads); };
     return steps;
 }
 
