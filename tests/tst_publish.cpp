@@ -185,6 +185,10 @@ void TestPublish::siteServedCheckedAndBrowsed() {
     QVERIFY(gcd.contains(
         "Content-Size: " + QByteArray::number(QFileInfo(web + "/uber-song-live.qcp").size()) +
         "\r\n"));
+    // The format 1 MIDI file went in as format 0, which the default phone plays.
+    QByteArray tune = slurp(src + "/tune.MID");
+    tune[9] = 0;
+    QCOMPARE(slurp(web + "/tune.mid"), tune);
     // Every ringtone decodes as QCELP.
     for (const QString& q : QDir(web).entryList({"*.qcp"})) {
         const ToolRun probe =

@@ -43,6 +43,10 @@ QJsonObject phoneJson(const media::PhoneProfile& p) {
                   {QStringLiteral("user"), p.user},
                   {QStringLiteral("file"), p.file},
                   {QStringLiteral("sources"), p.sources}};
+    QJsonArray midi;
+    for (const int f : p.midiFormats)
+        midi.append(f);
+    o.insert(QStringLiteral("midiFormats"), midi);
     return o;
 }
 
@@ -79,6 +83,10 @@ void printDetail(const media::PhoneProfile& p) {
     line("caller ID:", sizeText(p.callerId));
     line("pictures:", p.pictureFormats.join(QStringLiteral(", ")));
     line("sounds:", p.soundFormats.join(QStringLiteral(", ")));
+    QStringList midi;
+    for (const int f : p.midiFormats)
+        midi << QString::number(f);
+    line("MIDI formats:", midi.join(QStringLiteral(", ")));
     line("largest ringer:", p.maxRingerBytes > 0 ? QString::number(p.maxRingerBytes) : QString());
     line("largest picture:",
          p.maxPictureBytes > 0 ? QString::number(p.maxPictureBytes) : QString());

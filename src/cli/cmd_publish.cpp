@@ -29,9 +29,10 @@ extern "C" void onInterrupt(int) {
 }
 
 QString kindWord(const media::PlanItem& i) {
-    return i.how == QLatin1String("convert") ? QStringLiteral("converted")
-           : i.how == QLatin1String("fit")   ? QStringLiteral("fitted")
-                                             : QStringLiteral("copied");
+    return i.how == QLatin1String("convert") || i.how == QLatin1String("format0")
+               ? QStringLiteral("converted")
+           : i.how == QLatin1String("fit") ? QStringLiteral("fitted")
+                                           : QStringLiteral("copied");
 }
 
 // Progress on a terminal: count, the current file and the time left.

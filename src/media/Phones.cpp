@@ -38,6 +38,7 @@ const QStringList& knownKeys() {
                                QStringLiteral("callerId"),
                                QStringLiteral("pictures"),
                                QStringLiteral("sounds"),
+                               QStringLiteral("midiFormats"),
                                QStringLiteral("maxRingerBytes"),
                                QStringLiteral("maxPictureBytes"),
                                QStringLiteral("markup"),
@@ -232,6 +233,18 @@ QString parseEntry(const QJsonValue& value, PhoneProfile* p) {
                          .arg(knownSounds().join(QLatin1String(", ")),
                               bad.isEmpty() ? QString()
                                             : QStringLiteral(", not \"%1\"").arg(bad.left(40)));
+    const QJsonValue midi = o.value(QLatin1String("midiFormats"));
+    if (!midi.isUndefined()) {
+        const QJsonArray list = midi.toArray();
+        if (!midi.isArray() || list.isEmpty() || list.size() > 3)
+            return who + QStringLiteral("\"midiFormats\" must be a list of 0, 1 or 2");
+        for (const QJsonValue& v : list) {
+            if (!v.isDouble() || (v.toDouble() != 0 && v.toDouble() != 1 && v.toDouble() != 2))
+                return who + QStringLiteral("\"midiFormats\" must be a list of 0, 1 or 2");
+            if (!p->midiFormats.contains(v.toInt()))
+                p->midiFormats.append(v.toInt());
+        }
+    }
     p->markup = o.value(QLatin1String("markup")).toString();
     if (!p->markup.isEmpty() && p->markup != QLatin1String("wml") &&
         p->markup != QLatin1String("xhtml"))
@@ -279,6 +292,7 @@ PhoneProfile builtInDefault() {
     p.wallpaper = QSize(128, 160);
     p.pictureFormats = {QStringLiteral("png")};
     p.soundFormats = {QStringLiteral("qcp"), QStringLiteral("midi")};
+    p.midiFormats = {0};
     p.maxRingerBytes = 64 * 1024;
     p.maxPictureBytes = 64 * 1024;
     p.markup = QStringLiteral("wml");
@@ -302,6 +316,8 @@ PhoneProfile filledFrom(const PhoneProfile& phone, const PhoneProfile& fallback)
         p.pictureFormats = fallback.pictureFormats;
     if (p.soundFormats.isEmpty())
         p.soundFormats = fallback.soundFormats;
+    if (p.midiFormats.isEmpty())
+        p.midiFormats = fallback.midiFormats;
     if (p.maxRingerBytes <= 0)
         p.maxRingerBytes = fallback.maxRingerBytes;
     if (p.maxPictureBytes <= 0)

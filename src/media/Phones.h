@@ -21,6 +21,7 @@ struct PhoneProfile {
     QSize callerId;             // caller-ID picture area; empty when not known
     QStringList pictureFormats; // of "png", "jpeg", "wbmp", "gif"
     QStringList soundFormats;   // of "qcp", "midi", "cmx", "pmd", "mp3", "aac"
+    QList<int> midiFormats;     // Standard MIDI File formats it plays (0, 1)
     qint64 maxRingerBytes = 0;
     qint64 maxPictureBytes = 0;
     QString markup;          // "wml" (WML 1.1) or "xhtml" (XHTML Mobile Profile)

@@ -6,6 +6,7 @@
 #include "engine/FileOps.h"
 #include "engine/ServerConfig.h"
 #include "engine/TextRules.h"
+#include "media/MidiFormat0.h"
 #include "media/Pages.h"
 #include "media/ReadHead.h"
 
@@ -342,9 +343,19 @@ void decide(const Sniffed& s, qint64 size, const PhoneProfile& phone, PlanItem* 
         if (!phone.takesSound(s.format))
             item->findings << QStringLiteral("may: the phone's profile does not list ") + s.format +
                                   QStringLiteral(" sounds");
-        if (s.midiFormat == 1)
-            item->findings << QStringLiteral(
-                "may: a format 1 MIDI file; some phones play only format 0");
+        if (s.midiFormat >= 0 && !phone.midiFormats.isEmpty() &&
+            !phone.midiFormats.contains(s.midiFormat)) {
+            if (s.midiFormat == 1) {
+                item->how = QStringLiteral("format0");
+                item->findings << QStringLiteral("converted: format 1 MIDI merged into one "
+                                                 "track (format 0), which the phone plays");
+            } else {
+                item->findings << QStringLiteral("may: a format %1 MIDI file; the phone plays "
+                                                 "format %2")
+                                      .arg(s.midiFormat)
+                                      .arg(phone.midiFormats.constFirst());
+            }
+        }
         return;
     }
     if (s.kind == QLatin1String("sound")) {
@@ -374,6 +385,13 @@ QJsonObject phoneJson(const PhoneProfile& p) {
                        {QStringLiteral("maxPage"), double(p.maxPageBytes)}};
 }
 
+QJsonArray midiFormatsJson(const PhoneProfile& p) {
+    QJsonArray a;
+    for (const int f : p.midiFormats)
+        a.append(f);
+    return a;
+}
+
 QJsonObject optionsJson(const PublishOptions& o) {
     return QJsonObject{{QStringLiteral("baseUrl"), o.baseUrl},
                        {QStringLiteral("vendor"), o.vendor},
@@ -381,12 +399,17 @@ QJsonObject optionsJson(const PublishOptions& o) {
                        {QStringLiteral("blankLine"), o.blankLine},
                        {QStringLiteral("title"), o.title},
                        {QStringLiteral("steps"), kStepsVersion},
+                       {QStringLiteral("midiFormats"), midiFormatsJson(o.phone)},
                        {QStringLiteral("profile"), phoneJson(o.phone)}};
 }
 
-QString digestOf(const QJsonObject& o) {
+// The digest an item's outputs are made under. The MIDI formats the phone plays
+// matter to MIDI items alone: a profile that learns them remakes no picture or sound.
+QString digestOf(const QJsonObject& o, bool midi = false) {
     QJsonObject itemOptions = o;
     itemOptions.remove(QStringLiteral("title")); // pages only
+    if (!midi)
+        itemOptions.remove(QStringLiteral("midiFormats"));
     return QString::fromLatin1(
         QCryptographicHash::hash(QJsonDocument(itemOptions).toJson(QJsonDocument::Compact),
                                  QCryptographicHash::Sha256)
@@ -658,6 +681,7 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     }
     const QJsonObject opts = optionsJson(o);
     plan.optionsDigest = digestOf(opts);
+    plan.midiDigest = digestOf(opts, true);
 
     QList<Entry> entries;
     const int top =
@@ -670,7 +694,7 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     walk(top, o.source, QString(), o.webDir, 0, &entries);
 
     const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
-    plan.sourceState = sourceStateOf(plan.optionsDigest, entries).toHex();
+    plan.sourceState = sourceStateOf(plan.optionsDigest + plan.midiDigest, entries).toHex();
     const QByteArray& state = plan.sourceState;
     struct stat manifestStat {};
     struct stat folderStat {};
@@ -750,7 +774,10 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
         const QStringList oldOutputs = outputsOf(old);
         const bool oldUsable =
             !old.isEmpty() && oldOutputs.size() == 2 &&
-            old.value(QStringLiteral("options")).toString() == plan.optionsDigest;
+            old.value(QStringLiteral("options")).toString() ==
+                (old.value(QStringLiteral("kind")).toString() == QLatin1String("midi")
+                     ? plan.midiDigest
+                     : plan.optionsDigest);
         auto takeOld = [&] {
             item.format = old.value(QStringLiteral("format")).toString();
             item.kind = old.value(QStringLiteral("kind")).toString();
@@ -964,6 +991,17 @@ RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress*
             const FileResult copied =
                 FileOps::copyFile(source, target, FileOps::SourceLink::Refuse);
             step = {copied.ok, copied.reason};
+        } else if (item.how == QLatin1String("format0")) {
+            const Head head = readHead(source, kMaxMidiBytes + 1);
+            const MidiResult midi = head.ok ? midiToFormat0(head.bytes) : MidiResult{};
+            if (!head.ok) {
+                step = {false, head.reason};
+            } else if (!midi.ok) {
+                step = {false, midi.reason};
+            } else {
+                const FileResult put = FileOps::replaceFile(target, midi.bytes);
+                step = {put.ok, put.reason};
+            }
         } else if (item.how == QLatin1String("fit")) {
             step = steps.fitPicture
                        ? steps.fitPicture(source, target, plan.options.phone, item.outFormat)
@@ -1123,7 +1161,8 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
             {QStringLiteral("size"), double(item.size)},
             {QStringLiteral("mtime"), double(item.mtimeMs)},
             {QStringLiteral("sha256"), item.hash.isEmpty() ? run.results[i].hash : item.hash},
-            {QStringLiteral("options"), plan.optionsDigest},
+            {QStringLiteral("options"),
+             item.kind == QLatin1String("midi") ? plan.midiDigest : plan.optionsDigest},
             {QStringLiteral("profile"), o.phone.id},
             {QStringLiteral("format"), item.format},
             {QStringLiteral("kind"), item.kind},

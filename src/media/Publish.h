@@ -99,7 +99,7 @@ struct PlanItem {
     QString source;         // relative to SRC, '/' separated
     QString format;         // as sniffed
     QString kind;           // "ringtone" "picture" "midi" "copy" "skip"
-    QString how;            // "convert" "fit" "copy"; empty for skipped items
+    QString how;            // "convert" "fit" "format0" "copy"; empty for skipped items
     QString outFormat;      // "qcp" "png" "jpeg" "midi" "cmx"
     QString stem;           // web name without extension
     QString mediaFile;      // stem + extension
@@ -116,6 +116,7 @@ struct PlanItem {
 struct Plan {
     PublishOptions options;
     QString optionsDigest;
+    QString midiDigest; // of MIDI items: the options and the MIDI formats the phone plays
     QList<PlanItem> items;   // sorted by source path
     QStringList removeFiles; // outputs of sources that went away (or changed their name)
     QStringList clashes;     // "<file>: <reason>" for names taken by files publish did not make

@@ -95,6 +95,8 @@ private Q_SLOTS:
         const PhoneProfile p = *list.resolve("lg-pm-225");
         QCOMPARE(p.maxRingerBytes, list.find(kDefaultPhoneId)->maxRingerBytes);
         QCOMPARE(p.wallpaper, QSize(128, 127)); // its own figure stays
+        QCOMPARE(raw.midiFormats, QList<int>());
+        QCOMPARE(p.midiFormats, QList<int>{0}); // only format 0, unless a phone says more
         const PhoneProfile h = *list.resolve("hitachi-sh-p300");
         QCOMPARE(h.wallpaper, h.screen); // no wallpaper figure: the whole screen
     }
@@ -168,6 +170,9 @@ private Q_SLOTS:
         QTest::newRow("negative limit")
             << QByteArray("[\n" + good + "  {\"id\": \"b\", \"maxRingerBytes\": -5}\n]") << 3
             << "maxRingerBytes" << true;
+        QTest::newRow("bad MIDI format")
+            << QByteArray("[\n" + good + "  {\"id\": \"b\", \"midiFormats\": [0, 3]}\n]") << 3
+            << "midiFormats" << true;
         QTest::newRow("not a list") << QByteArray("{\"phone\": {}}") << 1 << "phones" << false;
         QTest::newRow("not an object")
             << QByteArray("[\n" + good + "  \"sanyo\"\n]") << 3 << "object" << true;
