@@ -473,6 +473,13 @@ void TestPublish::quickRerunNoticesEveryChange() {
     QVERIFY(publishWith(o, steps).written.ok);
     QVERIFY(plan().unchanged);
     QCOMPARE(plan().kept(), 12);
+
+    // WEBDIR inside SRC: left out of the walk, so its own files are never sources.
+    o.webDir = songs + "/f1/web";
+    QVERIFY(publishWith(o, steps).written.ok);
+    again = plan();
+    QVERIFY(again.unchanged);
+    QCOMPARE(again.kept(), 12);
 }
 
 QTEST_GUILESS_MAIN(TestPublish)

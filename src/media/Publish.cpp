@@ -125,21 +125,28 @@ QString hexHash(const QString& path, QString* error) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// One name the walk met. The walk keeps bytes and numbers only; the names are made
+// text (and the reasons to skip written) only when the plan needs them.
 struct Entry {
-    QString rel;
+    QByteArray raw; // path relative to SRC, '/' separated, as the file system has it
     qint64 size = 0;
-    qint64 mtimeMs = 0;
     // Nanoseconds: what the quick check compares. ctime moves with every change to the
     // file, a chmod included, which mtime does not see.
     qint64 mtimeNs = 0;
     qint64 ctimeNs = 0;
-    QString skip; // why it is not looked at
+    int error = 0;        // errno of a name that could not be looked at or opened
+    unsigned type = 0;    // S_IFMT bits
+    bool tooDeep = false; // a folder below kMaxDepth
+    QString rel;          // raw as text, once made
+    qint64 mtimeMs = 0;
+    QString skip; // why it is not looked at, once made
 };
 
 // Walks the folder open at dirFd (taken over and closed), never through a link: each
-// folder below is opened relative to its parent with O_NOFOLLOW. skipDir is left out.
-void walk(int dirFd, const QString& root, const QString& rel, const QString& skipDir, int depth,
-          QList<Entry>* out) {
+// folder below is opened relative to its parent with O_NOFOLLOW. skipDir (a path below
+// SRC, relative) is left out. Names are sorted in each folder, so the order is stable.
+void walk(int dirFd, const QByteArray& rel, const QByteArray& skipDir, int depth,
+          std::vector<Entry>* out) {
     DIR* dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
@@ -151,54 +158,59 @@ void walk(int dirFd, const QString& root, const QString& rel, const QString& ski
             names.emplace_back(d->d_name);
     }
     std::sort(names.begin(), names.end());
-    for (const QByteArray& raw : names) {
-        const QString name = QFile::decodeName(raw);
-        const QString childRel = rel.isEmpty() ? name : rel + QLatin1Char('/') + name;
+    for (const QByteArray& name : names) {
         Entry e;
-        e.rel = childRel;
-        // A name in bytes that are no UTF-8 would not lead back to its file.
-        if (QFile::encodeName(name) != raw) {
-            e.skip = QStringLiteral("the file name is not valid UTF-8");
-            out->append(e);
-            continue;
-        }
+        e.raw = rel.isEmpty() ? name : rel + '/' + name;
         struct stat st {};
-        if (::fstatat(::dirfd(dir), raw.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            e.skip = QString::fromLocal8Bit(std::strerror(errno));
-            out->append(e);
+        if (::fstatat(::dirfd(dir), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            e.error = errno;
+            out->push_back(std::move(e));
             continue;
         }
-        if (S_ISLNK(st.st_mode)) {
-            e.skip = QStringLiteral("a link: links are not followed");
-            out->append(e);
-        } else if (S_ISDIR(st.st_mode)) {
-            if (root + QLatin1Char('/') + childRel == skipDir)
+        e.type = st.st_mode & S_IFMT;
+        if (S_ISDIR(st.st_mode)) {
+            if (e.raw == skipDir)
                 continue;
             if (depth >= kMaxDepth) {
-                e.skip = QStringLiteral("folders nested too deep");
-                out->append(e);
+                e.tooDeep = true;
+                out->push_back(std::move(e));
                 continue;
             }
-            const int child = ::openat(::dirfd(dir), raw.constData(),
+            const int child = ::openat(::dirfd(dir), name.constData(),
                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child < 0) {
-                e.skip = QString::fromLocal8Bit(std::strerror(errno));
-                out->append(e);
+                e.error = errno;
+                out->push_back(std::move(e));
                 continue;
             }
-            walk(child, root, childRel, skipDir, depth + 1, out);
-        } else if (S_ISREG(st.st_mode)) {
+            walk(child, e.raw, skipDir, depth + 1, out);
+            continue;
+        }
+        if (S_ISREG(st.st_mode)) {
             e.size = qint64(st.st_size);
-            e.mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
             e.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
             e.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-            out->append(e);
-        } else {
-            e.skip = QStringLiteral("not a regular file");
-            out->append(e);
+            e.mtimeMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
         }
+        out->push_back(std::move(e));
     }
     ::closedir(dir);
+}
+
+// Text and reasons for what the walk found.
+void describe(Entry* e) {
+    e->rel = QFile::decodeName(e->raw);
+    // A name in bytes that are no UTF-8 would not lead back to its file.
+    if (QFile::encodeName(e->rel) != e->raw)
+        e->skip = QStringLiteral("the file name is not valid UTF-8");
+    else if (e->error)
+        e->skip = QString::fromLocal8Bit(std::strerror(e->error));
+    else if (e->tooDeep)
+        e->skip = QStringLiteral("folders nested too deep");
+    else if (e->type == S_IFLNK)
+        e->skip = QStringLiteral("a link: links are not followed");
+    else if (e->type != S_IFREG)
+        e->skip = QStringLiteral("not a regular file");
 }
 
 // The names of what is in a folder besides folders, without looking at each file;
@@ -224,26 +236,18 @@ QSet<QString> namesIn(const std::vector<QByteArray>& raw) {
     return names;
 }
 
-void addNumber(QCryptographicHash& h, qint64 n) {
-    h.addData(QByteArrayView(reinterpret_cast<const char*>(&n), sizeof n));
-}
-
 // Everything a plan is made from besides the manifest: this program, the options, and
 // every source's name, size and times, and what lies in WEBDIR.
-QByteArray sourceStateOf(const QString& optionsDigest, const QList<Entry>& entries) {
-    QCryptographicHash h(QCryptographicHash::Sha256);
-    h.addData(AppInfo::versionText().toUtf8());
-    h.addData(optionsDigest.toLatin1());
+QByteArray sourceStateOf(const QString& optionsDigest, const std::vector<Entry>& entries) {
+    QByteArray all = AppInfo::versionText().toUtf8() + '\0' + optionsDigest.toLatin1() + '\0';
+    all.reserve(all.size() + qsizetype(entries.size()) * 64);
     for (const Entry& e : entries) {
-        h.addData(e.rel.toUtf8());
-        h.addData(QByteArrayView("\0", 1));
-        addNumber(h, e.size);
-        addNumber(h, e.mtimeNs);
-        addNumber(h, e.ctimeNs);
-        h.addData(e.skip.toUtf8());
-        h.addData(QByteArrayView("\0", 1));
+        all += e.raw;
+        all += '\0';
+        const qint64 numbers[] = {e.size, e.mtimeNs, e.ctimeNs, e.error, qint64(e.type), e.tooDeep};
+        all.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
     }
-    return h.result();
+    return QCryptographicHash::hash(all, QCryptographicHash::Blake2b_256);
 }
 
 // Whether WEBDIR's list of names is as the last run left it: renaming the manifest in
@@ -683,7 +687,7 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     plan.optionsDigest = digestOf(opts);
     plan.midiDigest = digestOf(opts, true);
 
-    QList<Entry> entries;
+    std::vector<Entry> entries;
     const int top =
         ::open(QFile::encodeName(o.source).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (top < 0) {
@@ -691,7 +695,11 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
             o.source + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
         return plan;
     }
-    walk(top, o.source, QString(), o.webDir, 0, &entries);
+    // WEBDIR is left out when it lies inside SRC.
+    const QString inside = o.webDir.startsWith(o.source + QLatin1Char('/'))
+                               ? o.webDir.mid(o.source.size() + 1)
+                               : QString();
+    walk(top, QByteArray(), QFile::encodeName(inside), 0, &entries);
 
     const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
     plan.sourceState = sourceStateOf(plan.optionsDigest + plan.midiDigest, entries).toHex();
@@ -725,6 +733,8 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     }
 
     // The walk's own order is stable (names sorted in each folder); the plan's is by path.
+    for (Entry& e : entries)
+        describe(&e);
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.rel < b.rel; });
     QString reason;
