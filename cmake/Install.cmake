@@ -122,7 +122,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 Sprint PCS Vision phones the type, name, size and address of a ringtone or
 picture on your own web server. It describes one file at a time or many in a
 batch run, and converts any sound (MP3, AAC, Ogg, FLAC, WAV) to a QCELP-13K
-ringtone with its own converter, pvconv, which also works as a command of its own.")
+ringtone with its own converter, pvconv, also a command of its own. It publishes
+a folder of sounds and pictures as a site the phone browses and downloads from.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
