@@ -974,6 +974,16 @@ RunResult runPublish(const Plan& plan, const MediaSteps& steps, PublishProgress*
     for (int i = 0; i < plan.items.size(); ++i)
         if (plan.items[i].action == Action::Make)
             work.append(i);
+    // The longest first, so that no thread is left with a long item at the end while
+    // the others wait: conversions before fittings before copies, larger sources first.
+    auto cost = [&](int i) {
+        const PlanItem& item = plan.items[i];
+        const int rank = item.how == QLatin1String("convert") ? 0
+                         : item.how == QLatin1String("fit")   ? 1
+                                                              : 2;
+        return std::make_pair(rank, -item.size);
+    };
+    std::stable_sort(work.begin(), work.end(), [&](int a, int b) { return cost(a) < cost(b); });
     if (work.isEmpty() || !plan.problem.isEmpty())
         return run;
     const QString webDir = plan.options.webDir;
