@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 
 using namespace tess::test;
@@ -363,6 +364,22 @@ void TestPublish::usageAndHostileManifest() {
                          home.path());
     QCOMPARE(r.status, 0);
     QCOMPARE(slurp(victim), QByteArray("keep me"));
+    // A manifest put in by rename passes the quick check: what it says is still escaped.
+    put(other.path() + "/words/notes.txt", "words\n");
+    const QStringList quick{"publish", other.path() + "/words", "--to", other.path() + "/web2",
+                            "--base-url", base};
+    QCOMPARE(runCli(quick, home.path()).status, 0);
+    const QString m2 = other.path() + "/web2/.tessavane-publish.json";
+    QByteArray planted = slurp(m2);
+    QVERIFY(planted.contains("not a picture or a sound"));
+    planted.replace("not a picture or a sound", "\\u001b[2Jcleared");
+    put(m2 + ".new", planted);
+    QVERIFY(std::rename(QFile::encodeName(m2 + ".new").constData(),
+                        QFile::encodeName(m2).constData()) == 0);
+    const Run shownRun = runCli(quick, home.path());
+    QCOMPARE(shownRun.status, 0);
+    QVERIFY2(shownRun.out.contains("cleared"), qPrintable(shownRun.out));
+    QVERIFY(!shownRun.out.contains('\x1b'));
     put(webDir + "/.tessavane-publish.json", "{not json");
     const Run bad = runCli({"publish", other.path() + "/empty", "--to", webDir, "--base-url", base},
                            home.path());
