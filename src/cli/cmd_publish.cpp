@@ -126,14 +126,15 @@ int publishMain(const QStringList& arguments) {
     parser.setApplicationDescription(QStringLiteral(
         "Publishes a folder of sounds and pictures as a site a phone downloads from.\n"
         "Each file of SRC (and its subfolders; links are not followed) is taken by its\n"
-        "content: sounds become QCELP ringtones, pictures are fitted to the phone, MIDI,\n"
+        "content: sounds become QCELP ringtones, pictures are fitted to the phone,\n"
+        "format 1 MIDI is merged into format 0 where the phone plays only that, MIDI,\n"
         "QCP, CMX and fitting pictures are copied; anything else is listed as skipped.\n"
         "Into WEBDIR go the media under web names (a-z, 0-9, '-', at most 32 characters,\n"
         "kept from run to run), a descriptor for each, WML and XHTML pages, .htaccess and\n"
         "tessavane-nginx.conf (server lines), and the manifest .tessavane-publish.json.\n"
-        "A second run redoes only what changed; files publish did not make are never\n"
-        "touched. Ends with the URL to type on the phone. Put '--' before a SRC that\n"
-        "starts with '-'.\n"
+        "A second run redoes only what changed (an unchanged site is seen from the\n"
+        "manifest's first bytes); files publish did not make are never touched. Ends\n"
+        "with the URL to type on the phone. Put '--' before a SRC that starts with '-'.\n"
         "Exit status: 0 all published, 1 some item failed (the rest published), 2 usage."));
     auto valued = [](const char* n, const char* help, const char* value) {
         return QCommandLineOption(QLatin1String(n), QLatin1String(help), QLatin1String(value));
