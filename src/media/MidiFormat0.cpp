@@ -1,5 +1,6 @@
 #include "media/MidiFormat0.h"
 
+#include <QtEndian>
 #include <algorithm>
 #include <vector>
 
@@ -8,12 +9,11 @@ namespace tess::media {
 namespace {
 
 quint32 be32(const QByteArray& b, qsizetype at) {
-    return quint32(quint8(b[at])) << 24 | quint32(quint8(b[at + 1])) << 16 |
-           quint32(quint8(b[at + 2])) << 8 | quint32(quint8(b[at + 3]));
+    return qFromBigEndian<quint32>(b.constData() + at);
 }
 
 quint16 be16(const QByteArray& b, qsizetype at) {
-    return quint16(quint8(b[at]) << 8 | quint8(b[at + 1]));
+    return qFromBigEndian<quint16>(b.constData() + at);
 }
 
 struct Event {

@@ -255,7 +255,15 @@ QByteArray sourceStateOf(const QString& optionsDigest, const std::vector<Entry>&
 // change time to the same instant. Any name added, removed or renamed since moves the
 // folder's times past it. Where a file system keeps other times, this never holds and
 // every run reads the whole manifest.
-bool lastChangeWasManifest(const struct stat& folder, const struct stat& manifest) {
+bool lastChangeWasManifest(const QString& webDir) {
+    struct stat folder {};
+    struct stat manifest {};
+    if (::lstat(QFile::encodeName(webDir).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
+        ::lstat(
+            QFile::encodeName(webDir + QLatin1Char('/') + QLatin1String(kManifestName)).constData(),
+            &manifest) != 0 ||
+        !S_ISREG(manifest.st_mode))
+        return false;
     auto same = [](const timespec& a, const timespec& b) {
         return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
     };
@@ -268,7 +276,10 @@ constexpr char kItemsKey[] = ",\"items\":";
 constexpr qint64 kMaxHeadBytes = 1024 * 1024;
 
 QJsonObject manifestHead(const QString& path) {
-    const Head head = readHead(path, kMaxHeadBytes);
+    // 64 KB hold the head unless many files were skipped; only then is more read.
+    Head head = readHead(path, 64 * 1024);
+    if (head.ok && !head.bytes.contains(kItemsKey) && head.bytes.size() == 64 * 1024)
+        head = readHead(path, kMaxHeadBytes);
     if (!head.ok)
         return {};
     const int end = head.bytes.indexOf(kItemsKey);
@@ -704,15 +715,7 @@ Plan planPublish(const PublishOptions& options, const MediaSteps& steps) {
     const QString manifestPath = o.webDir + QLatin1Char('/') + QLatin1String(kManifestName);
     plan.sourceState = sourceStateOf(plan.optionsDigest + plan.midiDigest, entries).toHex();
     const QByteArray& state = plan.sourceState;
-    struct stat manifestStat {};
-    struct stat folderStat {};
-    const bool quick = o.quickWhenUnchanged &&
-                       ::lstat(QFile::encodeName(manifestPath).constData(), &manifestStat) == 0 &&
-                       S_ISREG(manifestStat.st_mode) &&
-                       ::lstat(QFile::encodeName(o.webDir).constData(), &folderStat) == 0 &&
-                       S_ISDIR(folderStat.st_mode) &&
-                       lastChangeWasManifest(folderStat, manifestStat);
-    if (quick) {
+    if (o.quickWhenUnchanged && lastChangeWasManifest(o.webDir)) {
         const QJsonObject head = manifestHead(manifestPath);
         const QJsonObject summary = head.value(QStringLiteral("summary")).toObject();
         if (head.value(QStringLiteral("state")).toString().toLatin1() == state &&
@@ -1144,16 +1147,8 @@ WriteResult writePublish(Plan& plan, RunResult& run) {
         // Nothing to do; but WEBDIR was changed by hand since (a file of the user's put
         // there) or the manifest lacks the state: put in again, it marks the folder, so
         // that the next run is quick.
-        struct stat folder {};
-        struct stat manifest {};
-        const bool marked =
-            ::lstat(QFile::encodeName(o.webDir).constData(), &folder) == 0 &&
-            ::lstat(QFile::encodeName(o.webDir + QLatin1Char('/') + QLatin1String(kManifestName))
-                        .constData(),
-                    &manifest) == 0 &&
-            lastChangeWasManifest(folder, manifest);
         if (!plan.unchanged && plan.hadManifest && o.quickWhenUnchanged &&
-            (plan.oldState != plan.sourceState || !marked))
+            (plan.oldState != plan.sourceState || !lastChangeWasManifest(o.webDir)))
             saveManifest(plan, plan.oldManifest.value(QStringLiteral("items")).toObject(), true,
                          true, &w);
         w.ok = w.problems.isEmpty();
