@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -232,6 +234,26 @@ void TestAudioRules::missingFolderIsCreatedPrivate() {
     QCOMPARE(modeOf(folder), mode_t(0700));
     // A second use finds it ready.
     QVERIFY(AudioPaths::prepareTempFolder(folder).ok);
+
+    // Conversions side by side make it at the same moment: each of them may use it.
+    for (int round = 0; round < 20; ++round) {
+        const QString fresh = base.filePath(QStringLiteral("race%1/tessavane").arg(round));
+        std::atomic_int ready{0};
+        std::atomic_int failed{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t)
+            threads.emplace_back([&] {
+                ++ready;
+                while (ready.load() < 8) {
+                }
+                if (!AudioPaths::prepareTempFolder(fresh).ok)
+                    ++failed;
+            });
+        for (std::thread& t : threads)
+            t.join();
+        QCOMPARE(failed.load(), 0);
+        QCOMPARE(modeOf(fresh), mode_t(0700));
+    }
 }
 
 void TestAudioRules::ownFolderIsTightened() {

@@ -168,12 +168,18 @@ FileResult prepareTempFolder(const QString& folder) {
             return failure(QStringLiteral("its parent folder could not be created"));
         if (parentIsOpen())
             return failure(openParent);
-        if (::mkdir(path.constData(), 0700) != 0)
+        if (::mkdir(path.constData(), 0700) == 0) {
+            // The umask may have taken bits away, never added any; make it exactly 0700.
+            if (::chmod(path.constData(), 0700) != 0)
+                return failure(errnoText(errno));
+            return {};
+        }
+        // Made at the same moment by another conversion (publish runs several): judged
+        // as any folder that was there.
+        if (errno != EEXIST)
             return failure(errnoText(errno));
-        // The umask may have taken bits away, never added any; make it exactly 0700.
-        if (::chmod(path.constData(), 0700) != 0)
+        if (::lstat(path.constData(), &st) != 0)
             return failure(errnoText(errno));
-        return {};
     }
     if (S_ISLNK(st.st_mode))
         return failure(QStringLiteral("it is a symbolic link"));
