@@ -132,6 +132,44 @@ void measureMemory(const std::string& pvconv) {
     std::filesystem::remove_all(dir);
 }
 
+// Speed alone: all clips encoded at full and at variable rate, round after
+// round; prints the median speed over all clips (processor time of one core)
+// and its range over the rounds.
+int measureSpeed(const pvconv::ConverterOptions& opt, const std::vector<std::string>& clips,
+                 int rounds) {
+    std::vector<std::vector<int16_t>> audio;
+    double seconds = 0.0;
+    for (const std::string& path : clips) {
+        const std::vector<uint8_t> bytes = readAll(path);
+        const pvconv::WavAudio wav = pvconv::parseWav(bytes.data(), bytes.size());
+        if (!wav.ok) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), wav.error.c_str());
+            return 1;
+        }
+        audio.push_back(wav.samples);
+        seconds += static_cast<double>(wav.samples.size()) / 8000.0;
+    }
+    std::vector<double> speed[2];
+    for (int r = 0; r < rounds; ++r)
+        for (int mode = 0; mode < 2; ++mode) {
+            pvconv::ConverterOptions o = opt;
+            o.encoder.variableRate = mode == 1;
+            const std::clock_t t0 = std::clock();
+            for (const std::vector<int16_t>& s : audio)
+                convert(o, s);
+            const double elapsed = static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC;
+            speed[mode].push_back(seconds / elapsed);
+        }
+    for (int mode = 0; mode < 2; ++mode) {
+        std::vector<double> v = speed[mode];
+        std::sort(v.begin(), v.end());
+        std::printf("%s rate, %.1f s of audio, %d rounds: median %.0fx real time (%.0f-%.0fx)\n",
+                    mode ? "variable" : "full", seconds, rounds, v[v.size() / 2], v.front(),
+                    v.back());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +177,7 @@ int main(int argc, char** argv) {
     pvconv::ConverterOptions opt;
     std::vector<std::string> clips;
     std::string memoryOf;
+    int speedRounds = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -173,6 +212,8 @@ int main(int argc, char** argv) {
             opt.encoder.steadyChangeDb = std::strtod(v, nullptr);
         else if (const char* v = value("--steady"))
             opt.encoder.steadyFrames = std::atoi(v);
+        else if (const char* v = value("--speed"))
+            speedRounds = std::atoi(v);
         else if (const char* v = value("--memory"))
             memoryOf = v;
         else
@@ -187,9 +228,12 @@ int main(int argc, char** argv) {
     if (clips.empty()) {
         std::fprintf(stderr, "usage: pvconv_bench [--gamma1=G] [--gamma2=G] [--centre=N] "
                              "[--dc=0|1] [--noise=DB] [--full=DB] [--half=DB] [--quarter=DB] "
-                             "[--hangover=N] [--mix=M] [--memory=PVCONV] CLIP.wav...\n");
+                             "[--hangover=N] [--mix=M] [--memory=PVCONV] [--speed=ROUNDS] "
+                             "CLIP.wav...\n");
         return 2;
     }
+    if (speedRounds > 0)
+        return measureSpeed(opt, clips, speedRounds);
     const auto tmp = std::filesystem::temp_directory_path();
     // Three decoders: ffmpeg's, and pvconv's own model of the standard's decoder with its
     // formant post-filter on and off. A figure that holds under all three is the encoder's,

@@ -111,4 +111,6 @@ work faced us. A rod is used to catch pink salmon."
 esac
 
 "$build/bin/pvconv_bench" --memory="$build/bin/pvconv" "${BENCH_OPTIONS[@]}" "$clips"/*.wav
+# Speed over all clips together, five rounds: the median and the range.
+"$build/bin/pvconv_bench" --speed=5 "${BENCH_OPTIONS[@]}" "$clips"/*.wav
 if [ -n "${KEEP_CLIPS:-}" ]; then mkdir -p "$KEEP_CLIPS"; cp "$clips"/*.wav "$KEEP_CLIPS"/; fi
