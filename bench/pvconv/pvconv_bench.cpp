@@ -204,6 +204,12 @@ int main(int argc, char** argv) {
             opt.encoder.quarterLevelDb = std::strtod(v, nullptr);
         else if (const char* v = value("--mix"))
             opt.encoder.halfEnergyMix = std::strtof(v, nullptr);
+        else if (const char* v = value("--periodic"))
+            opt.encoder.periodicVoice = std::strtod(v, nullptr);
+        else if (const char* v = value("--context"))
+            opt.encoder.speechContextFrames = std::atoi(v);
+        else if (const char* v = value("--background"))
+            opt.encoder.backgroundLevelDb = std::strtod(v, nullptr);
         else if (const char* v = value("--hangover"))
             opt.encoder.hangoverFrames = std::atoi(v);
         else if (const char* v = value("--tonal"))
@@ -228,7 +234,9 @@ int main(int argc, char** argv) {
     if (clips.empty()) {
         std::fprintf(stderr, "usage: pvconv_bench [--gamma1=G] [--gamma2=G] [--centre=N] "
                              "[--dc=0|1] [--noise=DB] [--full=DB] [--half=DB] [--quarter=DB] "
-                             "[--hangover=N] [--mix=M] [--memory=PVCONV] [--speed=ROUNDS] "
+                             "[--hangover=N] [--mix=M] [--tonal=DB] [--steady=N] "
+                             "[--steady-change=DB] [--context=N] [--periodic=R] "
+                             "[--background=DB] [--memory=PVCONV] [--speed=ROUNDS] "
                              "CLIP.wav...\n");
         return 2;
     }

@@ -87,6 +87,11 @@ We shall see, shall we not? Anyway, bring a coat; it is cold out there."
     # Plucked notes of a tune, each ringing out.
     sox -n -r 8000 -c 1 -b 16 "$clips/ring_pluck.wav" synth 0.5 pluck C4 : synth 0.5 pluck E4 \
         : synth 0.5 pluck G4 : synth 1.5 pluck C5 vol 0.7
+    # Noise-like sounds, not speech: hits that decay, a camera shutter, crumpled paper.
+    synth ring_hihat 2 "0.3*exp(-25*mod(t,0.25))*(random(0)*2-1)"
+    synth ring_snare 2 "0.5*exp(-6*mod(t,0.5))*(random(0)*2-1)"
+    synth ring_shutter 1.5 "if(lt(mod(t,0.75),0.03),0.6*(random(0)*2-1),0.6*exp(-40*(mod(t,0.75)-0.03))*(random(0)*2-1))"
+    synth ring_crumple 2 "0.4*(random(0)*2-1)*pow(abs(sin(2*PI*3*t)*sin(2*PI*7.3*t)),3)"
     ;;
 report)
     speak speech_en_rp en-gb-x-rp "A large size in stockings is hard to sell. The boy was \
@@ -106,6 +111,13 @@ work faced us. A rod is used to catch pink salmon."
     sox -n -r 8000 -c 1 -b 16 "$clips/ring_pluck2.wav" synth 0.4 pluck A3 : synth 0.4 pluck D4 \
         : synth 0.4 pluck F4 : synth 0.4 pluck A4 : synth 2 pluck D5 vol 0.6
     sox -n -r 8000 -c 1 -b 16 "$clips/ring_tone_1k.wav" synth 2 sine 1000 vol 0.3
+    # Noise-like sounds: a shaker, a typewriter, knocks, pops, applause, rain.
+    synth ring_shaker 2 "0.4*exp(-60*mod(t,0.125))*(random(0)*2-1)"
+    synth ring_typewriter 2.5 "if(lt(mod(t*7.7+0.3*sin(3*t),1),0.04),0.7*(random(0)*2-1)*exp(-80*mod(t*7.7+0.3*sin(3*t),1)/7.7),0)"
+    synth ring_knock 2 "0.6*exp(-35*mod(t,0.4))*sin(2*PI*150*mod(t,0.4))+0.2*exp(-90*mod(t,0.4))*(random(0)*2-1)"
+    synth ring_pops 2 "0.5*exp(-50*mod(t,0.3))*sin(2*PI*(400+2000*mod(t,0.3))*mod(t,0.3))"
+    synth ring_applause 2.5 "0.35*(random(0)*2-1)*pow(abs(sin(2*PI*11.3*t)*sin(2*PI*13.7*t)),4)"
+    synth ring_rain 3 "0.2*(random(0)*2-1)*(0.6+0.4*sin(2*PI*0.7*t))+if(lt(mod(t*5.3,1),0.01),0.5*(random(1)*2-1),0)"
     ;;
 *) echo "run-bench.sh: CLIPS is tune or report" >&2; exit 2 ;;
 esac

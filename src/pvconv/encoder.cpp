@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -442,6 +443,17 @@ double voicing(const float* x) {
     return best;
 }
 
+// The same of the frame pre-emphasised: a noise with most of its energy
+// low (pink, brown, a rumble) correlates with its past at every lag, while
+// a voice stays periodic.
+double periodicity(const float* x) {
+    float y[kMaxLag + 1 + kFrameSize];
+    float* p = y + kMaxLag + 1;
+    for (int n = -kMaxLag - 1; n < kFrameSize; ++n)
+        p[n] = x[n] - 0.9f * x[n - 1];
+    return voicing(p);
+}
+
 double db(double ratio) {
     return 10.0 * std::log10(std::max(ratio, 1e-12));
 }
@@ -471,32 +483,45 @@ uint8_t Encoder::decideRate(const float* signal) {
         tone.flatnessDb < opt_.tonalFlatnessDb ||
         (tone.steadyFrames >= opt_.steadyFrames && tone.shapeChangeDb < opt_.steadyChangeDb);
 
+    sinceVoiced_ = std::min(sinceVoiced_ + 1, 1 << 20);
+    bool speech = sinceVoiced_ <= opt_.speechContextFrames;
     uint8_t rate;
     if (f.digitalSilence) {
         rate = kEighthRateByte;
     } else if (musical) {
         rate = kFullRateByte;
-    } else if (snr < opt_.noiseSnrDb) {
-        rate = kEighthRateByte;
-    } else if (level > opt_.fullLevelDb) {
-        rate = kFullRateByte;
+    } else if (snr < opt_.noiseSnrDb && level < opt_.backgroundLevelDb) {
+        rate = kEighthRateByte; // the room, well below the sound
     } else {
-        // Only quieter frames need the (costlier) voicing measure.
-        const double v = voicing(signal);
-        if (v > 0.6 && level > opt_.halfLevelDb)
+        // Speech, and only speech, has voiced frames every few syllables. The
+        // voicing measure is costly: a loud frame soon after a voiced one
+        // needs none.
+        if ((level <= opt_.fullLevelDb || sinceVoiced_ > 3) && level > opt_.halfLevelDb &&
+            periodicity(signal) > opt_.periodicVoice)
+            sinceVoiced_ = 0;
+        speech = sinceVoiced_ <= opt_.speechContextFrames;
+        if (snr < opt_.noiseSnrDb) {
+            rate = speech ? kEighthRateByte : kFullRateByte;
+        } else if (!speech || level > opt_.fullLevelDb) {
             rate = kFullRateByte;
-        else if (v < 0.35 && level < opt_.quarterLevelDb)
-            rate = kQuarterRateByte;
-        else
-            rate = kHalfRateByte;
+        } else {
+            const double v = voicing(signal);
+            if (v > 0.6 && level > opt_.halfLevelDb)
+                rate = kFullRateByte;
+            else if (v < 0.35 && level < opt_.quarterLevelDb)
+                rate = kQuarterRateByte;
+            else
+                rate = kHalfRateByte;
+        }
     }
     // Hangover: word endings fade into the noise; keep coding them for a
-    // few frames rather than cut to noise.
+    // few frames rather than cut to noise. A sound that is not speech fades
+    // at full rate.
     if (rate >= kHalfRateByte)
         hangover_ = opt_.hangoverFrames;
     else if (rate == kEighthRateByte && !f.digitalSilence && hangover_ > 0) {
         --hangover_;
-        rate = kHalfRateByte;
+        rate = speech ? kHalfRateByte : kFullRateByte;
     }
     return rate;
 }

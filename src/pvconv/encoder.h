@@ -41,6 +41,14 @@ struct EncoderOptions {
     double tonalFlatnessDb = -30.0;
     double steadyChangeDb = 1.5;
     int steadyFrames = 4;
+    // Only speech goes below full rate: a frame counts as speech when a voiced
+    // frame came at most speechContextFrames before it. Clicks, a shutter,
+    // hi-hats and other noise-like sounds have none, and keep full rate, as
+    // does a noise-like frame that is loud: background is at least
+    // backgroundLevelDb below the loudest recent frame.
+    int speechContextFrames = 15;
+    double periodicVoice = 0.6;
+    double backgroundLevelDb = -30.0;
     // Half rate: 0 takes the least-squares codebook gain, 1 the gain that
     // keeps the target's energy.
     float halfEnergyMix = 0.5f;
@@ -123,6 +131,7 @@ private:
     double noiseLow_ = 8e-5, noiseHigh_ = 8e-5;
     double speechLevel_ = 1e-7;
     int hangover_ = 0;
+    int sinceVoiced_ = 1 << 20; // frames since the last voiced one
     ToneTracker tones_;
 };
 

@@ -52,9 +52,9 @@ Decoded ffmpegDecode(const QString& qcpPath);
 // Two seconds of enveloped tones, a pause of digital silence and tones in
 // noise: the input whose full-rate output the tests pin.
 std::vector<int16_t> pinnedSignal();
-// Three seconds over a quiet room noise: a voiced sound, its fading end,
-// a quiet unvoiced sound and a second voiced sound, so that variable rate
-// uses all four rates.
+// Three seconds over a quiet room noise: a voiced sound, its fading end
+// followed by a quiet unvoiced sound, a pause and a second voiced sound, so
+// that variable rate uses all four rates.
 std::vector<int16_t> variableSignal();
 // FNV-1a, 64 bits.
 uint64_t fnv1a(const uint8_t* data, size_t size);

@@ -347,6 +347,10 @@ void TestEncoder::ringtonesKeepFullRateQuality_data() {
     QTest::newRow("bell ring-out") << "bell";
     QTest::newRow("beeps with a quiet tone between") << "alarm";
     QTest::newRow("decaying notes") << "notes";
+    // Noise-like, not speech: they have no voiced frame, so no frame of them
+    // is speech either, however quiet its tail.
+    QTest::newRow("hi-hat hits") << "hihat";
+    QTest::newRow("a shaker") << "shaker";
 }
 
 void TestEncoder::ringtonesKeepFullRateQuality() {
@@ -354,6 +358,7 @@ void TestEncoder::ringtonesKeepFullRateQuality() {
     constexpr double kPi = 3.14159265358979323846;
     std::mt19937 rng(5);
     std::normal_distribution<double> hiss(0.0, 3.0); // about -80 dBFS
+    std::uniform_real_distribution<double> burst(-1.0, 1.0);
     std::vector<int16_t> input(8000 * 4);
     for (size_t i = 0; i < input.size(); ++i) {
         const double t = static_cast<double>(i) / 8000.0;
@@ -365,6 +370,10 @@ void TestEncoder::ringtonesKeepFullRateQuality() {
         } else if (kind == QLatin1String("alarm")) {
             v = std::fmod(t, 0.5) < 0.15 ? 0.5 * std::sin(2 * kPi * 1200 * t)
                                          : 0.015 * std::sin(2 * kPi * 600 * t);
+        } else if (kind == QLatin1String("hihat") || kind == QLatin1String("shaker")) {
+            const bool hihat = kind == QLatin1String("hihat");
+            const double u = std::fmod(t, hihat ? 0.25 : 0.125);
+            v = (hihat ? 0.3 : 0.4) * std::exp(-(hihat ? 25.0 : 60.0) * u) * burst(rng);
         } else {
             const double notes[4] = {392.0, 523.25, 659.25, 587.33};
             const double u = std::fmod(t, 1.0);
