@@ -208,6 +208,8 @@ int main(int argc, char** argv) {
             opt.encoder.periodicVoice = std::strtod(v, nullptr);
         else if (const char* v = value("--context"))
             opt.encoder.speechContextFrames = std::atoi(v);
+        else if (const char* v = value("--background-dbfs"))
+            opt.encoder.backgroundDbfs = std::strtod(v, nullptr);
         else if (const char* v = value("--background"))
             opt.encoder.backgroundLevelDb = std::strtod(v, nullptr);
         else if (const char* v = value("--hangover"))
@@ -232,12 +234,13 @@ int main(int argc, char** argv) {
     if (clips.empty() && !memoryOf.empty())
         return 0;
     if (clips.empty()) {
-        std::fprintf(stderr, "usage: pvconv_bench [--gamma1=G] [--gamma2=G] [--centre=N] "
-                             "[--dc=0|1] [--noise=DB] [--full=DB] [--half=DB] [--quarter=DB] "
-                             "[--hangover=N] [--mix=M] [--tonal=DB] [--steady=N] "
-                             "[--steady-change=DB] [--context=N] [--periodic=R] "
-                             "[--background=DB] [--memory=PVCONV] [--speed=ROUNDS] "
-                             "CLIP.wav...\n");
+        std::fprintf(stderr,
+                     "usage: pvconv_bench [--gamma1=G] [--gamma2=G] [--centre=N] "
+                     "[--dc=0|1] [--noise=DB] [--full=DB] [--half=DB] [--quarter=DB] "
+                     "[--hangover=N] [--mix=M] [--tonal=DB] [--steady=N] "
+                     "[--steady-change=DB] [--context=N] [--periodic=R] "
+                     "[--background=DB] [--background-dbfs=DB] [--memory=PVCONV] [--speed=ROUNDS] "
+                     "CLIP.wav...\n");
         return 2;
     }
     if (speedRounds > 0)

@@ -3,10 +3,11 @@
 # speech, sox tones), encodes them at full and at variable rate, decodes them
 # with ffmpeg and prints size, segmental SNR, log-spectral distance and speed
 # per clip, then pvconv's peak memory on a 30-minute input.
-#   [CLIPS=tune|report] bench/pvconv/run-bench.sh [BUILD_DIR [BENCH OPTIONS...]]
+#   [CLIPS=tune|report|real-tune|real] bench/pvconv/run-bench.sh [BUILD_DIR [BENCH OPTIONS...]]
 # Two sets of clips: "tune" (the default), which the encoder's settings were chosen on, and
 # "report", made the same way from other voices, texts, notes and decays, which they were
-# not: the figures that count are the report set's.
+# not: the figures that count are the report set's. "real-tune" and "real" are real voice
+# recordings from two Debian packages of telephone prompts, split the same way.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build}"
@@ -119,7 +120,37 @@ work faced us. A rod is used to catch pink salmon."
     synth ring_applause 2.5 "0.35*(random(0)*2-1)*pow(abs(sin(2*PI*11.3*t)*sin(2*PI*13.7*t)),4)"
     synth ring_rain 3 "0.2*(random(0)*2-1)*(0.6+0.4*sin(2*PI*0.7*t))+if(lt(mod(t*5.3,1),0.01),0.5*(random(1)*2-1),0)"
     ;;
-*) echo "run-bench.sh: CLIPS is tune or report" >&2; exit 2 ;;
+real-tune | real)
+    # Real recordings: the voice prompts of Debian's asterisk-core-sounds-en-wav (English) and
+    # asterisk-prompt-it-menardi-wav (Italian), 8 kHz. Every 40th prompt of 1.5 to 5 s, the
+    # sorted lists taken at different offsets: English at 0 for tuning; English at 20 and
+    # Italian at 5 for the report.
+    sounds="${SOUNDS_DIR:-/usr/share/asterisk/sounds}"
+    for voice in en_US_f_Allison it_IT_f_Menardi; do
+        [ -d "$sounds/$voice" ] || {
+            echo "run-bench.sh: $sounds/$voice is missing (apt-get install" \
+                "asterisk-core-sounds-en-wav asterisk-prompt-it-menardi-wav)" >&2
+            exit 1
+        }
+    done
+    pick() { # voice offset prefix
+        local i=0 f
+        for f in $(find "$sounds/$1" -maxdepth 1 -name '*.wav' | LC_ALL=C sort); do
+            awk -v d="$(soxi -D "$f")" 'BEGIN { exit !(d >= 1.5 && d <= 5.0) }' || continue
+            if [ $((i % 40)) -eq "$2" ]; then
+                sox "$f" -r 8000 -c 1 -b 16 "$clips/speech_$3_$(basename "$f")"
+            fi
+            i=$((i + 1))
+        done
+    }
+    if [ "$CLIPS" = real-tune ]; then
+        pick en_US_f_Allison 0 en
+    else
+        pick en_US_f_Allison 20 en
+        pick it_IT_f_Menardi 5 it
+    fi
+    ;;
+*) echo "run-bench.sh: CLIPS is tune, report, real-tune or real" >&2; exit 2 ;;
 esac
 
 "$build/bin/pvconv_bench" --memory="$build/bin/pvconv" "${BENCH_OPTIONS[@]}" "$clips"/*.wav

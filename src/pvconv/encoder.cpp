@@ -64,13 +64,19 @@ template <int N> inline float dot(const float* a, const float* b) {
 }
 
 // Zero-state response of the weighted synthesis filter to v (length kSub).
-// Written as a sum of scaled, shifted impulse responses so that it vectorises.
+// Written as a sum of scaled, shifted impulse responses so that it vectorises;
+// each starts at a multiple of four samples, over zeros before h, which add
+// nothing: the sums are those of the plain convolution, bit for bit.
 void filterH(const float* h, const float* v, float* y) {
+    static_assert(kSub % 4 == 0, "whole groups of four");
+    float hp[4 + kSub] = {};
+    std::copy(h, h + kSub, hp + 4);
     std::fill(y, y + kSub, 0.0f);
     for (int m = 0; m < kSub; ++m) {
         const float vm = v[m];
-        for (int n = m; n < kSub; ++n)
-            y[n] += vm * h[n - m];
+        const float* hm = hp + 4 - m;
+        for (int n = m & ~3; n < kSub; ++n)
+            y[n] += vm * hm[n];
     }
 }
 
@@ -122,6 +128,59 @@ void filterCircularCodebook(const float* h, Entry entry, float (&ys)[128][N]) {
         ys[st][0] = c0 * h[0];
         for (int n = 1; n < N; ++n)
             ys[st][n] = c0 * h[n] + ys[st + 1][n - 1];
+    }
+}
+
+// The same kept sample by sample (y[n][s]), so that each step runs across the
+// 128 vectors; the arithmetic is that of the recursion above. For the short
+// vectors of full rate, where dot() spends most of its time on the sums.
+template <int N, class Entry>
+void filterCircularCodebookBySample(const float* h, Entry entry, float (&y)[N][128]) {
+    for (int n = 0; n < N; ++n) {
+        float acc = 0.0f;
+        for (int i = 0; i <= n; ++i)
+            acc += h[n - i] * entry(127 + i);
+        y[n][127] = acc;
+    }
+    float c[127];
+    for (int st = 0; st < 127; ++st)
+        c[st] = entry(st);
+    for (int st = 0; st < 127; ++st)
+        y[0][st] = c[st] * h[0];
+    for (int n = 1; n < N; ++n)
+        for (int st = 0; st < 127; ++st)
+            y[n][st] = c[st] * h[n] + y[n - 1][st + 1];
+}
+
+// c[st] = dot<kUnit>(a_st, b_st) for the 128 vectors kept sample by sample,
+// where a is either one vector for all (a[n]) or the vectors themselves: the
+// products and the order of the sums of dot(), so the result is bit for bit
+// the same, each step running across the vectors.
+inline float sampleOf(const float* a, int n, int) {
+    return a[n];
+}
+inline float sampleOf(const float (&a)[kUnit][128], int n, int st) {
+    return a[n][st];
+}
+template <class A> void correlateAll(const A& a, const float (&b)[kUnit][128], float* c) {
+    static_assert(kUnit == 10, "the sums below follow dot<10>");
+    float s0[128], s1[128], s2[128], s3[128];
+    for (int st = 0; st < 128; ++st) {
+        s0[st] = sampleOf(a, 0, st) * b[0][st];
+        s1[st] = sampleOf(a, 1, st) * b[1][st];
+        s2[st] = sampleOf(a, 2, st) * b[2][st];
+        s3[st] = sampleOf(a, 3, st) * b[3][st];
+    }
+    for (int st = 0; st < 128; ++st) {
+        s0[st] += sampleOf(a, 4, st) * b[4][st];
+        s1[st] += sampleOf(a, 5, st) * b[5][st];
+        s2[st] += sampleOf(a, 6, st) * b[6][st];
+        s3[st] += sampleOf(a, 7, st) * b[7][st];
+    }
+    for (int st = 0; st < 128; ++st) {
+        s0[st] += sampleOf(a, 8, st) * b[8][st];
+        s0[st] += sampleOf(a, 9, st) * b[9][st];
+        c[st] = (s0[st] + s1[st]) + (s2[st] + s3[st]);
     }
 }
 
@@ -281,20 +340,19 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
             eHalf += static_cast<double>(in) * in - static_cast<double>(out) * out;
         }
         for (int frac = 0; frac <= (lag <= kMaxFracLag ? 1 : 0); ++frac) {
-            const float* vp;
-            float ev;
+            float ev, c;
             if (!frac && lag >= kSub) {
-                vp = exc - lag;
+                c = dot<kSub>(d, exc - lag);
                 ev = static_cast<float>(eInt);
             } else if (frac && lag >= kSub + 3) {
-                vp = half + kHalfFrom - lag;
+                c = dot<kSub>(d, half + kHalfFrom - lag);
                 ev = static_cast<float>(eHalf);
             } else if (!frac) {
                 // Short lag: the past repeats with the lag as period.
                 for (int n = 0; n < kSub; ++n)
                     v[n] = n < lag ? exc[n - lag] : v[n - lag];
-                vp = v;
-                ev = dot<kSub>(vp, vp);
+                ev = dot<kSub>(v, v);
+                c = dot<kSub>(d, v);
             } else {
                 // Short half-sample lag: samples whose taps all lie in the
                 // past come from half[]; the rest read the vector itself.
@@ -304,10 +362,9 @@ Encoder::PitchChoice Encoder::searchPitch(const float* x, const float* h, const 
                 for (int n = 0; n < kSub; ++n)
                     out[n] = n + 3 < lag ? half[kHalfFrom + n - lag] : halfSample(out + n - lag);
                 std::copy(out, out + kSub, v);
-                vp = v;
-                ev = dot<kSub>(vp, vp);
+                ev = dot<kSub>(v, v);
+                c = dot<kSub>(d, v);
             }
-            const float c = dot<kSub>(d, vp);
             if (c <= 0.0f)
                 continue;
             if (ev <= 0.0f)
@@ -490,8 +547,9 @@ uint8_t Encoder::decideRate(const float* signal) {
         rate = kEighthRateByte;
     } else if (musical) {
         rate = kFullRateByte;
-    } else if (snr < opt_.noiseSnrDb && level < opt_.backgroundLevelDb) {
-        rate = kEighthRateByte; // the room, well below the sound
+    } else if (snr < opt_.noiseSnrDb &&
+               (level < opt_.backgroundLevelDb || db(energy / kFrameSize) < opt_.backgroundDbfs)) {
+        rate = kEighthRateByte; // the room, well below the sound or quiet in itself
     } else {
         // Speech, and only speech, has voiced frames every few syllables. The
         // voicing measure is costly: a loud frame soon after a voiced one
@@ -824,13 +882,15 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized, b
             // Filtered codebook vectors, the same for the four codebook subframes
             // of this pitch subframe: the vector of start s is entries s..s+9 of
             // the circle, so y_s[n] = cb[s] h[n] + y_{s+1}[n-1].
-            float ys[128][kUnit];
-            filterCircularCodebook(
-                h, [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; }, ys);
-
-            float invYy[128];
+            // Kept sample by sample (yt[n][st]), so that each step of the
+            // correlations below runs across all 128 vectors.
+            float yt[kUnit][128];
+            filterCircularCodebookBySample(
+                h, [](int pos) { return 0.01f * tables::kFullRateCodebook[pos & 127]; }, yt);
+            float yys[128], invYy[128];
+            correlateAll(yt, yt, yys);
             for (int st = 0; st < 128; ++st)
-                invYy[st] = 1.0f / dot<kUnit>(ys[st], ys[st]);
+                invYy[st] = 1.0f / yys[st];
 
             int g1[4] = {};
             for (int k = 0; k < 4; ++k) {
@@ -861,32 +921,36 @@ FullRateFrame Encoder::encodeFullRate(const float* signal, float* synthesized, b
                 // Rank the 128 vectors by their best unquantised match, then
                 // quantise the gain of the leaders and keep the smallest error.
                 float cs[128], score[128];
-                for (int st = 0; st < 128; ++st) {
-                    const float c = dot<kUnit>(t, ys[st]);
-                    cs[st] = c;
-                    score[st] = c * c * invYy[st];
-                }
+                correlateAll(t, yt, cs);
+                for (int st = 0; st < 128; ++st)
+                    score[st] = cs[st] * cs[st] * invYy[st];
                 constexpr int kLeaders = 6;
                 int leader[kLeaders];
                 int nLeaders = 0;
+                // The sixth leader's score once there are six: most vectors
+                // fall below it and cost one comparison.
+                float floor = -std::numeric_limits<float>::infinity();
                 for (int st = 0; st < 128; ++st) {
-                    if (nLeaders == kLeaders && score[st] <= score[leader[kLeaders - 1]])
+                    const float sc = score[st];
+                    if (sc <= floor)
                         continue;
                     int at = std::min(nLeaders, kLeaders - 1);
-                    while (at > 0 && score[leader[at - 1]] < score[st]) {
+                    while (at > 0 && score[leader[at - 1]] < sc) {
                         leader[at] = leader[at - 1];
                         --at;
                     }
                     leader[at] = st;
                     if (nLeaders < kLeaders)
                         ++nLeaders;
+                    if (nLeaders == kLeaders)
+                        floor = score[leader[kLeaders - 1]];
                 }
                 float bestErr = std::numeric_limits<float>::max();
                 int bestStart = 0, bestLevel = 0;
                 bool bestNeg = false;
                 for (int li = 0; li < nLeaders; ++li) {
                     const int st = leader[li];
-                    const float yy = dot<kUnit>(ys[st], ys[st]);
+                    const float yy = yys[st];
                     const float ac = std::fabs(cs[st]);
                     const float want = ac / yy;
                     int hi = 0;

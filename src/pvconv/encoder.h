@@ -32,7 +32,7 @@ struct EncoderOptions {
     double noiseSnrDb = 9.0;
     double fullLevelDb = -20.0;
     double halfLevelDb = -33.0;
-    double quarterLevelDb = -30.0;
+    double quarterLevelDb = -40.0;
     int hangoverFrames = 2;
     // Tones, chords, bells and sustained notes stay at full rate however quiet
     // they get: a frame is tonal when its spectral flatness is below
@@ -45,10 +45,14 @@ struct EncoderOptions {
     // frame came at most speechContextFrames before it. Clicks, a shutter,
     // hi-hats and other noise-like sounds have none, and keep full rate, as
     // does a noise-like frame that is loud: background is at least
-    // backgroundLevelDb below the loudest recent frame.
-    int speechContextFrames = 15;
+    // backgroundLevelDb below the loudest recent frame, or quieter than
+    // backgroundDbfs (RMS), as the room before the first word is. A voiced
+    // frame has a normalised correlation above periodicVoice once
+    // pre-emphasised.
+    int speechContextFrames = 30;
     double periodicVoice = 0.6;
     double backgroundLevelDb = -30.0;
+    double backgroundDbfs = -50.0;
     // Half rate: 0 takes the least-squares codebook gain, 1 the gain that
     // keeps the target's energy.
     float halfEnergyMix = 0.5f;

@@ -124,13 +124,13 @@ std::vector<int16_t> variableSignal() {
         double v = 0.0;
         for (int k = 1; k < 12; ++k)
             v += std::sin(2.0 * pvconv::kPi * k * phase) / k;
-        double x = 30.0 * noise(rng);
+        double x = 10.0 * noise(rng);
         if (t < 0.6)
             x += 6000.0 * v;
         else if (t < 1.1)
             x += 6000.0 * v * std::exp(-(t - 0.6) * 9.0);
         else if (t >= 1.1 && t < 1.33) // unvoiced, as speech has next to its vowels
-            x += (t < 1.2 ? 400.0 : 120.0) * noise(rng);
+            x += (t < 1.2 ? 400.0 : 45.0) * noise(rng);
         else if (t >= 2.2 && t < 2.7)
             x += 5000.0 * v;
         s[static_cast<size_t>(n)] = static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
