@@ -241,15 +241,24 @@ std::array<uint8_t, 5> Encoder::quantiseLspf(const Lspf& target, bool quarter) c
     int count = 1;
     paths[0].dist = 0.0f;
     Path next[kKeep];
+    // The codebooks' increments as the doubles the sums below add.
+    static const auto steps = [] {
+        std::array<std::array<std::array<double, 2>, 128>, 5> t{};
+        for (int s = 0; s < 5; ++s)
+            for (int e = 0; e < tables::kLspVqSize[s]; ++e)
+                for (int k = 0; k < 2; ++k)
+                    t[s][e][k] = tables::kLspVq[s][e][k] * 0.0001;
+        return t;
+    }();
     for (int s = 0; s < 5; ++s) {
         int nextCount = 0;
-        const uint16_t(*table)[2] = tables::kLspVq[s];
+        const auto& table = steps[static_cast<size_t>(s)];
         for (int p = 0; p < count; ++p) {
             const Path& base = paths[p];
             const float cum = s > 0 ? base.value[2 * s - 1] : 0.0f;
             for (int e = 0; e < tables::kLspVqSize[s]; ++e) {
-                const float q0 = static_cast<float>(cum + table[e][0] * 0.0001);
-                const float q1 = static_cast<float>(q0 + table[e][1] * 0.0001);
+                const float q0 = static_cast<float>(cum + table[e][0]);
+                const float q1 = static_cast<float>(q0 + table[e][1]);
                 const int i0 = 2 * s, i1 = 2 * s + 1;
                 const float d0 = q0 - target[i0], d1 = q1 - target[i1];
                 const float dist = base.dist + weight[i0] * d0 * d0 + weight[i1] * d1 * d1;
