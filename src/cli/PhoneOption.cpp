@@ -27,4 +27,19 @@ std::optional<media::PhoneProfile> chosenPhone(const QCommandLineParser& parser,
     return phone;
 }
 
+std::optional<media::PhoneProfile>
+parseFilesForPhone(QCommandLineParser& parser, const QCommandLineOption& option,
+                   const QString& subcommand, const QStringList& arguments,
+                   const QString& noneNamed, QStringList* files, int* exitCode) {
+    *exitCode = kOk;
+    if (!parseArguments(parser, subcommand, arguments, exitCode))
+        return std::nullopt;
+    *files = parser.positionalArguments();
+    if (files->isEmpty()) {
+        *exitCode = usageError(subcommand, noneNamed);
+        return std::nullopt;
+    }
+    return chosenPhone(parser, option, subcommand, exitCode);
+}
+
 } // namespace tess::cli

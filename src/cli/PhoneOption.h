@@ -19,4 +19,12 @@ std::optional<media::PhoneProfile> chosenPhone(const QCommandLineParser& parser,
                                                const QCommandLineOption& option,
                                                const QString& subcommand, int* exitCode);
 
+// For a command over files judged for a phone: parses its arguments, refuses an
+// empty list of files with noneNamed as a usage error, then resolves --phone.
+// Returns nothing, with *exitCode set, whenever the caller must return.
+std::optional<media::PhoneProfile>
+parseFilesForPhone(QCommandLineParser& parser, const QCommandLineOption& option,
+                   const QString& subcommand, const QStringList& arguments,
+                   const QString& noneNamed, QStringList* files, int* exitCode);
+
 } // namespace tess::cli

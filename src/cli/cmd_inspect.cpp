@@ -32,12 +32,9 @@ int inspectMain(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Media files."),
                                  QStringLiteral("FILE..."));
     int exitCode = kOk;
-    if (!parseArguments(parser, name, arguments, &exitCode))
-        return exitCode;
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
-        return usageError(name, QStringLiteral("no file named"));
-    const std::optional<media::PhoneProfile> profile = chosenPhone(parser, phone, name, &exitCode);
+    QStringList files;
+    const std::optional<media::PhoneProfile> profile = parseFilesForPhone(
+        parser, phone, name, arguments, QStringLiteral("no file named"), &files, &exitCode);
     if (!profile)
         return exitCode;
     int failed = 0;

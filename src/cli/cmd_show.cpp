@@ -99,12 +99,9 @@ int showMain(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Descriptors (.gcd)."),
                                  QStringLiteral("FILE..."));
     int exitCode = kOk;
-    if (!parseArguments(parser, name, arguments, &exitCode))
-        return exitCode;
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
-        return usageError(name, QStringLiteral("no descriptor named"));
-    const std::optional<media::PhoneProfile> profile = chosenPhone(parser, phone, name, &exitCode);
+    QStringList files;
+    const std::optional<media::PhoneProfile> profile = parseFilesForPhone(
+        parser, phone, name, arguments, QStringLiteral("no descriptor named"), &files, &exitCode);
     if (!profile)
         return exitCode;
     int failed = 0;
